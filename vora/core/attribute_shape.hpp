@@ -221,6 +221,8 @@ struct AttributeTypeInfo {
     void* table;
     RenderFn render;                   // run by the Python-level attrvalue
     const StringSpec* strings;         // the type's own strings, or nullptr
+    int (*make_constants)() = nullptr; // the type's own constants (tuples,
+                                       // slices), made after its strings
 };
 
 // The docstring-carrying static type of an attribute type, with the common
