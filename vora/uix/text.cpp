@@ -1,0 +1,120 @@
+// HTML escaping identical to html.escape(s, quote=True), and the copy loops
+// of TextWriter for every pair of source and result widths.
+#include "text.hpp"
+
+#include <cstdint>
+
+namespace vora::html {
+
+namespace {
+
+template <class In>
+Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
+{
+    Py_ssize_t extra = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if constexpr (sizeof(In) == 1)
+            extra += s[i] < 128 ? kEscape.extra[s[i]] : 0;
+        else if (s[i] < 128)
+            extra += kEscape.extra[s[i]];
+    }
+    return extra;
+}
+
+template <class Out, std::size_t N>
+Out* put(Out* out, const char (&text)[N]) noexcept
+{
+    for (std::size_t i = 0; i + 1 < N; ++i)
+        *out++ = static_cast<Out>(text[i]);
+    return out;
+}
+
+template <class In, class Out>
+Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
+{
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        In c = s[i];
+        switch (c) {
+        case '&': out = put(out, "&amp;"); break;
+        case '<': out = put(out, "&lt;"); break;
+        case '>': out = put(out, "&gt;"); break;
+        case '"': out = put(out, "&quot;"); break;
+        case '\'': out = put(out, "&#x27;"); break;
+        default: *out++ = static_cast<Out>(c);
+        }
+    }
+    return out;
+}
+
+template <class In, class Out>
+void widen_copy(const In* s, Py_ssize_t n, Out* out) noexcept
+{
+    for (Py_ssize_t i = 0; i < n; ++i)
+        out[i] = static_cast<Out>(s[i]);
+}
+
+// Calls f(typed source pointer) for the width of a str's code units.
+template <class F>
+decltype(auto) with_kind(int kind, const void* data, F&& f) noexcept
+{
+    switch (kind) {
+    case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(data));
+    case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(data));
+    default: return f(static_cast<const Py_UCS4*>(data));
+    }
+}
+
+template <class F>
+decltype(auto) with_kind(int kind, void* data, F&& f) noexcept
+{
+    switch (kind) {
+    case PyUnicode_1BYTE_KIND: return f(static_cast<Py_UCS1*>(data));
+    case PyUnicode_2BYTE_KIND: return f(static_cast<Py_UCS2*>(data));
+    default: return f(static_cast<Py_UCS4*>(data));
+    }
+}
+
+}  // namespace
+
+Py_ssize_t escape_extra(PyObject* s) noexcept
+{
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra(p, PyUnicode_GET_LENGTH(s));
+    });
+}
+
+void TextWriter::widen(const void* src, int kind, Py_ssize_t n) noexcept
+{
+    assert(kind < kind_);
+    with_kind(kind, src, [&](auto* in) {
+        with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) { widen_copy(in, n, out); });
+    });
+}
+
+void TextWriter::escape_into(PyObject* s, Py_ssize_t extra) noexcept
+{
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* in) {
+        with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) {
+            [[maybe_unused]] auto* end = escape_copy(in, n, out);
+            assert(end - out == n + extra);
+        });
+    });
+    pos_ += n + extra;
+}
+
+Ref escape(PyObject* s) noexcept
+{
+    Py_ssize_t extra = escape_extra(s);
+    if (extra == 0 && PyUnicode_CheckExact(s))
+        return Ref::borrow(s);
+    TextSize size;
+    size.add(s, extra);
+    TextWriter writer;
+    if (!writer.open(size))
+        return Ref();
+    writer.escaped(s, extra);
+    return writer.finish();
+}
+
+}  // namespace vora::html
