@@ -96,7 +96,7 @@ class Reversed(dict):
 
 
 SPECIAL = "&<>\"' ab"
-texts = st.text(st.one_of(st.sampled_from(SPECIAL), st.characters()), max_size=12)
+texts = st.text(st.one_of(st.sampled_from(SPECIAL), st.characters()), max_size=40)
 keys = st.one_of(
     texts, texts.map(Sub), texts.map(Thing), st.integers(-5, 5), st.floats(allow_nan=False)
 )
@@ -163,6 +163,16 @@ def test_examples(call, expected):
     result = call()
     assert type(result) is str
     assert result == expected
+
+
+@pytest.mark.parametrize("filler", ["x", "\xe9", "\u20ac", "\U0001f600", "\x00", "\xa6"])
+@pytest.mark.parametrize("special", "&<>\"'")
+def test_escaping_at_every_position(filler, special):
+    for n in range(40):
+        text = filler * n + special + filler * (39 - n)
+        assert h.join_attributes({"a": text}) == f'a="{html.escape(text)}"'
+    text = (filler * 7 + special) * 9
+    assert h.join_attributes({"a": text}) == f'a="{html.escape(text)}"'
 
 
 def test_default_cls_is_left_alone():

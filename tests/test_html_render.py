@@ -26,7 +26,7 @@ def engine(tagname, tagid, cls, style, attributes, content):
 
 # The engine encodes to UTF-8, which lone surrogates cannot take.
 text = st.text(st.one_of(st.sampled_from("&<>\"' x"),
-                         st.characters(exclude_categories=("Cs",))), max_size=10)
+                         st.characters(exclude_categories=("Cs",))), max_size=40)
 text_or_none = st.one_of(st.none(), text)
 text_or_false = st.one_of(st.sampled_from([None, 0, False, [], ""]), text)
 

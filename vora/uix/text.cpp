@@ -4,21 +4,69 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vora::html {
 
 namespace {
 
+// True when any byte of the word is one of & < > " ' (the classic test for
+// a zero byte, applied to the word xor each character).
+inline bool has_special(uint64_t word) noexcept
+{
+    constexpr uint64_t ones = 0x0101010101010101;
+    constexpr uint64_t highs = 0x8080808080808080;
+    auto has = [&](unsigned char c) {
+        uint64_t x = word ^ (ones * c);
+        return (x - ones) & ~x & highs;
+    };
+    return (has('&') | has('<') | has('>') | has('"') | has('\'')) != 0;
+}
+
 template <class In>
 Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
 {
-    Py_ssize_t extra = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if constexpr (sizeof(In) == 1)
+    if constexpr (sizeof(In) == 1) {
+        // Most text has nothing to escape: skip it sixteen or eight bytes at
+        // a time, and count only in the blocks that hold something.
+        Py_ssize_t i = 0;
+        Py_ssize_t extra = 0;
+#if defined(__SSE2__)
+        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
+                      quot = _mm_set1_epi8('"'), apos = _mm_set1_epi8('\'');
+        for (; i + 16 <= n; i += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot)),
+                             _mm_cmpeq_epi8(v, apos)));
+            if (_mm_movemask_epi8(hit) != 0) [[unlikely]] {
+                for (Py_ssize_t j = i; j < i + 16; ++j)
+                    extra += s[j] < 128 ? kEscape.extra[s[j]] : 0;
+            }
+        }
+#endif
+        for (; i + 8 <= n; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (has_special(word)) [[unlikely]] {
+                for (Py_ssize_t j = i; j < i + 8; ++j)
+                    extra += s[j] < 128 ? kEscape.extra[s[j]] : 0;
+            }
+        }
+        for (; i < n; ++i)
             extra += s[i] < 128 ? kEscape.extra[s[i]] : 0;
-        else if (s[i] < 128)
-            extra += kEscape.extra[s[i]];
+        return extra;
+    } else {
+        Py_ssize_t extra = 0;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (s[i] < 128)
+                extra += kEscape.extra[s[i]];
+        }
+        return extra;
     }
-    return extra;
 }
 
 template <class Out, std::size_t N>
