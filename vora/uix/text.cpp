@@ -151,18 +151,4 @@ void TextWriter::escape_into(PyObject* s, Py_ssize_t extra) noexcept
     pos_ += n + extra;
 }
 
-Ref escape(PyObject* s) noexcept
-{
-    Py_ssize_t extra = escape_extra(s);
-    if (extra == 0 && PyUnicode_CheckExact(s))
-        return Ref::borrow(s);
-    TextSize size;
-    size.add(s, extra);
-    TextWriter writer;
-    if (!writer.open(size))
-        return Ref();
-    writer.escaped(s, extra);
-    return writer.finish();
-}
-
 }  // namespace vora::html

@@ -130,8 +130,4 @@ inline PyObject* new_empty_str() noexcept
     return Py_GetConstant(Py_CONSTANT_EMPTY_STR);
 }
 
-// html.escape(s, quote=True) for any str s: an exact str, s itself when it is
-// an exact str with nothing to escape.
-Ref escape(PyObject* s) noexcept;
-
 }  // namespace vora::html
