@@ -12,6 +12,27 @@ namespace vora::html {
 
 namespace {
 
+// How many characters escaping adds for each code unit below 128: & < > " '
+// become &amp; &lt; &gt; &quot; &#x27;.
+struct EscapeTable {
+    unsigned char extra[128] = {};
+    constexpr EscapeTable()
+    {
+        extra['&'] = 4;
+        extra['<'] = 3;
+        extra['>'] = 3;
+        extra['"'] = 5;
+        extra['\''] = 5;
+    }
+};
+constexpr EscapeTable kEscape{};
+
+template <class In>
+inline Py_ssize_t unit_extra(In c) noexcept
+{
+    return c < 128 ? kEscape.extra[c] : 0;
+}
+
 // True when any byte of the word is one of & < > " ' (the classic test for
 // a zero byte, applied to the word xor each character).
 inline bool has_special(uint64_t word) noexcept
@@ -44,7 +65,7 @@ Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
                              _mm_cmpeq_epi8(v, apos)));
             if (_mm_movemask_epi8(hit) != 0) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 16; ++j)
-                    extra += s[j] < 128 ? kEscape.extra[s[j]] : 0;
+                    extra += unit_extra(s[j]);
             }
         }
 #endif
@@ -53,18 +74,16 @@ Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
             std::memcpy(&word, s + i, 8);
             if (has_special(word)) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 8; ++j)
-                    extra += s[j] < 128 ? kEscape.extra[s[j]] : 0;
+                    extra += unit_extra(s[j]);
             }
         }
         for (; i < n; ++i)
-            extra += s[i] < 128 ? kEscape.extra[s[i]] : 0;
+            extra += unit_extra(s[i]);
         return extra;
     } else {
         Py_ssize_t extra = 0;
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (s[i] < 128)
-                extra += kEscape.extra[s[i]];
-        }
+        for (Py_ssize_t i = 0; i < n; ++i)
+            extra += unit_extra(s[i]);
         return extra;
     }
 }

@@ -13,21 +13,6 @@
 
 namespace vora::html {
 
-// How many characters escaping adds for each code unit below 128: & < > " '
-// become &amp; &lt; &gt; &quot; &#x27;.
-struct EscapeTable {
-    unsigned char extra[128] = {};
-    constexpr EscapeTable()
-    {
-        extra['&'] = 4;
-        extra['<'] = 3;
-        extra['>'] = 3;
-        extra['"'] = 5;
-        extra['\''] = 5;
-    }
-};
-inline constexpr EscapeTable kEscape{};
-
 // The characters escaping adds to s (any str, subclasses included); 0 means
 // that s is copied unchanged.
 Py_ssize_t escape_extra(PyObject* s) noexcept;
