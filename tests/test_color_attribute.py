@@ -80,6 +80,9 @@ class Shown:
     def __format__(self, spec):
         return self.text
 
+    def __repr__(self):
+        return f"Shown({self.text!r})"
+
     def __truediv__(self, other):
         return Shown(f"{self.text}/{other}")
 
@@ -92,6 +95,9 @@ class Indexed:
 
     def __len__(self):
         return len(self.items)
+
+    def __repr__(self):
+        return f"Indexed{self.items!r}"
 
     def __getitem__(self, i):
         return self.items[i]
@@ -329,7 +335,9 @@ def test_options_are_accepted_unchanged():
 
 def test_defaults():
     attr = Spied()
-    assert (attr.attrtype, attr.attrname, attr.sync) == ("", "", 0)
+    assert (attr.attrtype, attr.sync) == ("", 0)
+    attr.__set_name__(EventDispatcher, "border_color")
+    assert attr.attrname == "border-color"
     assert attr.base_args == ((None,), {"allownone": True})
     assert not hasattr(attr, "format") and not hasattr(attr, "options")
 
@@ -428,7 +436,7 @@ def test_no_reference_leaks():
             outcome(render, Box.color, value)
             outcome(render, Box.background, value)
         _ColorAttribute([1, 2, 3], format="css", options=["a"], sync=1)
-        outcome(_ColorAttribute, format=5)
+        outcome(lambda: _ColorAttribute(format=5))
 
     for _ in range(3):
         cycle()

@@ -50,6 +50,9 @@ class Calls:
         self.calls.append((args, kwargs))
         return self.result
 
+    def __repr__(self):
+        return "Calls()"
+
 
 def handler_keywords(prevent_default=False, event_args=None, event_js="", dispatch=True):
     return {"prevent_default": prevent_default, "event_args": {} if event_args is None else event_args,
@@ -244,7 +247,7 @@ def test_overridden_attrname(shown, event):
 @pytest.mark.parametrize("shown, error, message", [
     (5, TypeError, "'int' object is unsliceable"),
     (None, TypeError, "'NoneType' object is unsliceable"),
-    (LookupError("no name"), LookupError, "'no name'"),
+    (LookupError("no name"), LookupError, "no name"),
 ])
 def test_attrname_failures(shown, error, message):
     attr = Renamed(shown, eventhandler=Calls())
@@ -347,10 +350,10 @@ class Unprintable:
     ((), {"attrname": 5, "attrtype": b""}, TypeError, "Expected str, got int"),
     ((), {"attrtype": b"", "sync": "x"}, TypeError, "Expected str, got bytes"),
     ((), {"sync": "x", "prevent_default": Undecided()}, TypeError, "an integer is required"),
-    ((), {"prevent_default": Undecided()}, LookupError, "'undecided'"),
-    ((), {"dispatch": Undecided()}, LookupError, "'undecided'"),
-    ((), {"eventargs": Undecided()}, LookupError, "'undecided'"),
-    ((), {"eventjs": Unprintable()}, LookupError, "'unprintable'"),
+    ((), {"prevent_default": Undecided()}, LookupError, "undecided"),
+    ((), {"dispatch": Undecided()}, LookupError, "undecided"),
+    ((), {"eventargs": Undecided()}, LookupError, "undecided"),
+    ((), {"eventjs": Unprintable()}, LookupError, "unprintable"),
 ])
 def test_init_refusals(args, kwargs, error, message):
     with pytest.raises(error) as info:
