@@ -190,6 +190,10 @@ def test_switching_the_event_on_and_off():
     ("onclick", "", "on_click"),
     ("anything", "onchange", "on_change"),
     ("on_key_up", "", "on_-key-up"),
+    ("anything", "on_x_y", "on__x_y"),
+    ("oncl\u00e9_x", "", "on_cl\u00e9-x"),
+    ("anything", "onchang\u00e9", "on_chang\u00e9"),
+    ("on\u20ac", "", "on_\u20ac"),
     ("x", "", "on_"),
     ("xy", "", "on_"),
     ("xyz", "", "on_z"),
@@ -203,6 +207,27 @@ def test_event_names(name, attrname, event):
     owner.storage[attr.key].value = True
     attr.attrvalue(owner)
     assert handler.calls[-1][0] == (owner, event)
+
+
+@pytest.mark.parametrize("name, error, message", [
+    ("on_key", None, "on_-key"),
+    (None, AttributeError, "'NoneType' object has no attribute 'replace'"),
+    (5, TypeError, "Expected str, got int"),
+    (Text("onkey"), TypeError, "Expected str, got Text"),
+])
+def test_property_name_is_read_at_each_rendering(name, error, message):
+    handler = Calls()
+    attr = _GenericEventAttribute(eventhandler=handler)
+    owner = owner_of(attr)
+    owner.storage[attr.key].value = True
+    attr.name = name
+    if error is None:
+        attr.attrvalue(owner)
+        assert handler.calls[-1][0] == (owner, message)
+    else:
+        with pytest.raises(error) as info:
+            attr.attrvalue(owner)
+        assert str(info.value) == message
 
 
 def test_init_storage_entry_registers_again():

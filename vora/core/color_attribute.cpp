@@ -1,6 +1,8 @@
 // _ColorAttribute: an RGB or RGBA colour rendered as a CSS colour function or
 // as components normalised to 0-1.
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "common/args.hpp"
@@ -202,15 +204,101 @@ private:
     PyUnicodeWriter* writer_ = nullptr;
 };
 
-// format(x, "") of a float is its repr.
+// repr() of a float, which is also its format(x, ""): the shortest digits
+// that read back as d (what the interpreter's own repr finds too), laid out
+// by repr's rules: fixed notation while the decimal point falls between -4
+// and 16 digits from the first digit, else d.ddde+XX. out holds 32 chars.
+size_t float_repr(double d, char* out)
+{
+    if (std::isnan(d)) {
+        std::memcpy(out, "nan", 3);
+        return 3;
+    }
+    if (std::isinf(d)) {
+        std::memcpy(out, d < 0 ? "-inf" : "inf", d < 0 ? 4 : 3);
+        return d < 0 ? 4 : 3;
+    }
+    char sci[32];
+    const char* end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
+    const char* p = sci;
+    char* o = out;
+    if (*p == '-')
+        *o++ = *p++;
+    char digits[20];
+    int count = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    bool negative_exponent = p[1] == '-';
+    int exponent = 0;
+    std::from_chars(p + 2, end, exponent);
+    if (negative_exponent)
+        exponent = -exponent;
+    int point = exponent + 1;  // digits before the decimal point
+    if (point > -4 && point <= 16) {
+        if (point <= 0) {
+            *o++ = '0';
+            *o++ = '.';
+            o = std::fill_n(o, -point, '0');
+            o = std::copy_n(digits, count, o);
+        } else if (point >= count) {
+            o = std::copy_n(digits, count, o);
+            o = std::fill_n(o, point - count, '0');
+            *o++ = '.';
+            *o++ = '0';
+        } else {
+            o = std::copy_n(digits, point, o);
+            *o++ = '.';
+            o = std::copy_n(digits + point, count - point, o);
+        }
+    } else {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            o = std::copy_n(digits + 1, count - 1, o);
+        }
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10)
+            *o++ = '0';
+        o = std::to_chars(o, o + 4, magnitude).ptr;
+    }
+    return static_cast<size_t>(o - out);
+}
+
 int write_double(Text& text, double d)
 {
-    char* s = PyOS_double_to_string(d, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (!s)
-        return -1;
-    int status = text.ascii(s, std::strlen(s));
-    PyMem_Free(s);
-    return status;
+    char repr[32];
+    return text.ascii(repr, float_repr(d, repr));
+}
+
+// repr(k / 255) for the usual components k from 0 to 255, made once at load
+// by the interpreter's own float formatting.
+struct Quotient {
+    char text[27];
+    unsigned char size;
+};
+Quotient quotients[256];
+
+int make_quotients()
+{
+    for (int k = 0; k < 256; ++k) {
+        char* s = PyOS_double_to_string(k / 255.0, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+        if (!s)
+            return -1;
+        size_t n = std::strlen(s);
+        if (n > sizeof quotients[k].text) {
+            PyMem_Free(s);
+            PyErr_SetString(PyExc_SystemError, "unexpected float repr length");
+            return -1;
+        }
+        std::memcpy(quotients[k].text, s, n);
+        quotients[k].size = static_cast<unsigned char>(n);
+        PyMem_Free(s);
+    }
+    return 0;
 }
 
 // Writes format(x, ""); ints and floats without a detour through objects.
@@ -234,15 +322,24 @@ int write_formatted(Text& text, PyObject* x)
 
 // A component of the normalised form: value[i] / 255 as a native double when
 // the division is exact in doubles (as the interpreter's own fast path is),
-// else the quotient object; the alpha component is kept as it is.
+// or as the quotient object; the alpha component is kept as it is.
 struct Component {
-    Ref object;
-    double real = 0;
-    bool is_real = false;
+    enum Kind { object, real, quotient } kind = object;
+    Ref value;
+    double d = 0;
+    int k = 0;
 
     int write(Text& text) const
     {
-        return is_real ? write_double(text, real) : write_formatted(text, object.get());
+        switch (kind) {
+        case quotient:
+            return text.ascii(quotients[k].text, quotients[k].size);
+        case real:
+            return write_double(text, d);
+        case object:
+            break;
+        }
+        return write_formatted(text, value.get());
     }
 };
 
@@ -254,21 +351,26 @@ int divide_by_255(Ref item, Component& out)
     if (PyLong_CheckExact(x)) {
         int overflow;
         long v = PyLong_AsLongAndOverflow(x, &overflow);
+        if (!overflow && v >= 0 && v <= 255) [[likely]] {
+            out.kind = Component::quotient;
+            out.k = static_cast<int>(v);
+            return 0;
+        }
         if (!overflow && v <= exact_in_double && v >= -exact_in_double) {
-            out.real = static_cast<double>(v) / 255.0;
-            out.is_real = true;
+            out.kind = Component::real;
+            out.d = static_cast<double>(v) / 255.0;
             return 0;
         }
     } else if (PyFloat_CheckExact(x)) {
-        out.real = PyFloat_AS_DOUBLE(x) / 255.0;
-        out.is_real = true;
+        out.kind = Component::real;
+        out.d = PyFloat_AS_DOUBLE(x) / 255.0;
         return 0;
     }
     Ref divisor = Ref::steal(PyLong_FromLong(255));
     if (!divisor)
         return -1;
-    out.object = Ref::steal(PyNumber_TrueDivide(x, divisor.get()));
-    return out.object ? 0 : -1;
+    out.value = Ref::steal(PyNumber_TrueDivide(x, divisor.get()));
+    return out.value ? 0 : -1;
 }
 
 // value[i], as Python indexing does it.
@@ -303,7 +405,7 @@ PyObject* render_normalised(PyObject* value, Py_ssize_t count)
             if (divide_by_255(std::move(item), parts[i]) < 0)
                 return nullptr;
         } else {
-            parts[i].object = std::move(item);
+            parts[i].value = std::move(item);
         }
     }
     Text text;
@@ -413,7 +515,7 @@ PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
 
 extern const AttributeTypeInfo color_attribute_info = {
     &ColorAttribute::type, "_ColorAttribute", Base::property, ColorAttribute_fill_table,
-    &ColorAttribute::table, ColorAttribute::render, strings,
+    &ColorAttribute::table, ColorAttribute::render, strings, make_quotients,
 };
 
 }  // namespace vora::attributes

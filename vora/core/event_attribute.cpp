@@ -1,5 +1,7 @@
 // _GenericEventAttribute: an event attribute such as onclick, switched on and
 // off by its value and rendered by its handler.
+#include <cstring>
+
 #include "common/args.hpp"
 #include "vora/core/attribute_shape.hpp"
 
@@ -161,33 +163,66 @@ int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // ------------------------------------------------------- native table entries
 
-// "on_{}".format(self.attrname[2:]): for onclick, on_click.
-Ref event_name(PyObject* self)
+// "on_" + text[2:] for an exact str, with every "_" of the copied part
+// turned into "-" when dashes is set. ASCII names are built in one piece.
+Ref on_event(PyObject* text, bool dashes)
 {
-    // attrname is read as a Python attribute, so that a subclass may
-    // override it; on this type itself that is the property.
-    Ref name = Py_IS_TYPE(self, &GenericEventAttribute::type)
-                   ? attrname_of(self, &record(self)->attrname)
-                   : Ref::steal(PyObject_GetAttr(self, str::attrname));
+    Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+    Py_ssize_t tail = size > 2 ? size - 2 : 0;
+    if (PyUnicode_IS_ASCII(text)) [[likely]] {
+        Ref event = Ref::steal(PyUnicode_New(3 + tail, 127));
+        if (!event)
+            return Ref();
+        Py_UCS1* out = PyUnicode_1BYTE_DATA(event.get());
+        const Py_UCS1* in = PyUnicode_1BYTE_DATA(text) + 2;
+        std::memcpy(out, "on_", 3);
+        for (Py_ssize_t i = 0; i < tail; ++i)
+            out[3 + i] = dashes && in[i] == '_' ? '-' : in[i];
+        return event;
+    }
+    Ref resolved = dashes ? Ref::steal(PyUnicode_Replace(text, str::underscore, str::dash, -1))
+                          : Ref::borrow(text);
+    if (!resolved)
+        return Ref();
+    Ref rest = Ref::steal(PyUnicode_Substring(resolved.get(), 2, size));
+    return rest ? Ref::steal(PyUnicode_Concat(str_on, rest.get())) : Ref();
+}
+
+// "on_{}".format(name[2:]) for whatever the attrname lookup gave.
+Ref on_event_of(Ref name)
+{
     if (!name)
         return Ref();
-    Ref tail;
-    if (PyUnicode_CheckExact(name.get())) [[likely]] {
-        tail = Ref::steal(PyUnicode_Substring(name.get(), 2, PyUnicode_GET_LENGTH(name.get())));
-    } else {
-        PyMappingMethods* mp = Py_TYPE(name.get())->tp_as_mapping;
-        if (!mp || !mp->mp_subscript) {
-            PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable",
-                         Py_TYPE(name.get())->tp_name);
-            return Ref();
-        }
-        tail = Ref::steal(mp->mp_subscript(name.get(), slice_from_2));
-        if (tail && !PyUnicode_CheckExact(tail.get()))
-            tail = Ref::steal(PyObject_Format(tail.get(), str::empty));
-    }
-    if (!tail)
+    if (PyUnicode_CheckExact(name.get()))
+        return on_event(name.get(), false);
+    PyMappingMethods* mp = Py_TYPE(name.get())->tp_as_mapping;
+    if (!mp || !mp->mp_subscript) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable", Py_TYPE(name.get())->tp_name);
         return Ref();
-    return Ref::steal(PyUnicode_Concat(str_on, tail.get()));
+    }
+    Ref tail = Ref::steal(mp->mp_subscript(name.get(), slice_from_2));
+    if (tail && !PyUnicode_CheckExact(tail.get()))
+        tail = Ref::steal(PyObject_Format(tail.get(), str::empty));
+    return tail ? Ref::steal(PyUnicode_Concat(str_on, tail.get())) : Ref();
+}
+
+// "on_{}".format(self.attrname[2:]): for onclick, on_click. attrname is
+// read as a Python attribute, so that a subclass may override it; on this
+// type itself that is the property, resolved here without its
+// intermediate strings.
+Ref event_name(PyObject* self)
+{
+    if (!Py_IS_TYPE(self, &GenericEventAttribute::type))
+        return on_event_of(Ref::steal(PyObject_GetAttr(self, str::attrname)));
+    Ref name = Ref::steal(PyObject_GetAttr(self, str::name));
+    if (!name || !expect_exact_str_or_none(name.get()))
+        return Ref();
+    // Read only now: looking up name may have run Python code.
+    Ref attrname = Ref::borrow(record(self)->attrname);
+    if (name.get() != Py_None &&
+        (attrname.get() == Py_None || PyUnicode_GET_LENGTH(attrname.get()) == 0))
+        return on_event(name.get(), true);
+    return on_event_of(resolved_attrname(attrname.get(), name.get()));
 }
 
 // Registers the owner's client event for this attribute.
