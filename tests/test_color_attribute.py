@@ -251,7 +251,8 @@ def test_colour_strings_end_to_end():
     assert box.background == utils.get_color_from_hex_255("#ff8000")
     assert Box.background.attrvalue(box) == "rgb(255, 128, 0)"
     box.color = "#ff000080"
-    assert Box.color.attrvalue(box) == normalised_reference(utils.get_color_from_hex_255("#ff000080"))
+    parsed = utils.get_color_from_hex_255("#ff000080")
+    assert Box.color.attrvalue(box) == normalised_reference(parsed)
 
 
 def test_module_function_is_looked_up_at_each_call(monkeypatch):

@@ -55,7 +55,8 @@ class Calls:
 
 
 def handler_keywords(prevent_default=False, event_args=None, event_js="", dispatch=True):
-    return {"prevent_default": prevent_default, "event_args": {} if event_args is None else event_args,
+    return {"prevent_default": prevent_default,
+            "event_args": {} if event_args is None else event_args,
             "event_js": event_js, "dispatch": dispatch}
 
 

@@ -106,7 +106,9 @@ int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
 
 const char* const init_params[] = {"defaultvalue", "eventhandler", "prevent_default",
                                    "eventargs",    "eventjs",      "dispatch"};
-enum Param { p_defaultvalue, p_eventhandler, p_prevent_default, p_eventargs, p_eventjs, p_dispatch, p_count };
+enum Param {
+    p_defaultvalue, p_eventhandler, p_prevent_default, p_eventargs, p_eventjs, p_dispatch, p_count
+};
 const Signature init_signature{"__init__", init_params, p_count, 0, true};
 
 // field := True or False by the truth of value.
@@ -143,9 +145,10 @@ int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
     int truth = PyObject_IsTrue(args_given.get());
     if (truth < 0)
         return -1;
-    set_field(self->eventargs, truth ? std::move(args_given) : Ref::steal(PyDict_New()));
-    if (!self->eventargs)
+    Ref eventargs = truth ? std::move(args_given) : Ref::steal(PyDict_New());
+    if (!eventargs)
         return -1;
+    set_field(self->eventargs, std::move(eventargs));
 
     PyObject* js = given(p_eventjs, str::empty);
     Ref js_text = PyUnicode_CheckExact(js) ? Ref::borrow(js) : Ref::steal(PyObject_Str(js));
@@ -197,7 +200,8 @@ Ref on_event_of(Ref name)
         return on_event(name.get(), false);
     PyMappingMethods* mp = Py_TYPE(name.get())->tp_as_mapping;
     if (!mp || !mp->mp_subscript) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable", Py_TYPE(name.get())->tp_name);
+        PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable",
+                     Py_TYPE(name.get())->tp_name);
         return Ref();
     }
     Ref tail = Ref::steal(mp->mp_subscript(name.get(), slice_from_2));
@@ -235,7 +239,8 @@ PyObject* GenericEventAttribute_init_storage(PyObject* self, PyObject* obj, PyOb
     if (!event)
         return nullptr;
     PyObject* args[] = {obj, event.get(), Py_True};
-    Ref result = Ref::steal(PyObject_VectorcallMethod(str_register_event, args, 2, register_kwnames));
+    Ref result =
+        Ref::steal(PyObject_VectorcallMethod(str_register_event, args, 2, register_kwnames));
     if (!result)
         return nullptr;
     Py_RETURN_NONE;
