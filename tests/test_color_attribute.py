@@ -4,6 +4,8 @@ and the css and normalised renderings."""
 import decimal
 import fractions
 import gc
+import random
+import struct
 import sys
 import weakref
 
@@ -169,6 +171,25 @@ def test_format_selects_the_rendering(fmt, reference):
     for value in ([255, 255, 255], [0, 0, 0, 1]):
         owner.color = value
         assert Owner.color.attrvalue(owner) == reference(value)
+
+
+def float_samples():
+    """Doubles of every magnitude, the edges of repr's fixed notation, and
+    the usual quotients k / 255."""
+    rnd = random.Random(1)
+    samples = [struct.unpack("<d", rnd.getrandbits(64).to_bytes(8, "little"))[0]
+               for _ in range(3000)]
+    samples += [m * 10.0 ** e for e in range(-22, 24) for m in (1, 1.5, 9.999999999999998)]
+    samples += [5e-324, -5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 2.0**53]
+    return samples + [k / 255 for k in range(256)]
+
+
+def test_float_components_read_as_their_repr():
+    samples = float_samples()
+    for i in range(0, len(samples) - 3, 4):
+        value = samples[i:i + 4]
+        assert render(Box.background, value) == css_reference(value)
+        assert render(Box.color, value) == normalised_reference(value)
 
 
 def test_rendering_examples():
