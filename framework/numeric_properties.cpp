@@ -218,8 +218,9 @@ PyObject* BoundedNumericProperty_check(PyObject* self, PyObject* obj, PyObject* 
 // ------------------------------------------------------------------ slots
 
 using NumericChain = Chained<NumericPropertyRecord, &Property_Type, &NumericPropertyRecord::units>;
-using BoundedChain = Chained<BoundedNumericPropertyRecord, &NumericProperty_Type,
-                             &BoundedNumericPropertyRecord::min, &BoundedNumericPropertyRecord::max>;
+using BoundedRecord = BoundedNumericPropertyRecord;
+using BoundedChain =
+    Chained<BoundedRecord, &NumericProperty_Type, &BoundedRecord::min, &BoundedRecord::max>;
 
 PyObject* NumericProperty_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
 {

@@ -129,7 +129,8 @@ PyTypeObject PropertyStorage_Type = [] {
                                  sizeof(PropertyStorageRecord),
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
                                  "PropertyStorage()\n--\n\n"
-                                 "The value of one property for one owner, with what goes with it.");
+                                 "The value of one property for one owner, and what goes "
+                                 "with it.");
     t.tp_new = PropertyStorage_new;
     t.tp_dealloc = PropertyStorage_dealloc;
     t.tp_traverse = PropertyStorage_traverse;

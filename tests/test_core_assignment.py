@@ -142,8 +142,10 @@ def test_init_accepts_and_ignores_other_keywords():
     (P.BooleanProperty(), "yes", "Owner.value accept only bool (got 'yes')"),
     (P.DictProperty(), [1], "Owner.value accept only dict (got [1])"),
     (P.ListProperty(), 5, "Owner.value accept only list (got 5)"),
-    (P.ObjectProperty(baseclass=int), "x", "Owner.value is not an instance of its baseclass (got 'x')"),
-    (P.OptionProperty("a", options=["a", "b"]), "c", "Owner.value is set to an invalid option (got 'c')"),
+    (P.ObjectProperty(baseclass=int), "x",
+     "Owner.value is not an instance of its baseclass (got 'x')"),
+    (P.OptionProperty("a", options=["a", "b"]), "c",
+     "Owner.value is set to an invalid option (got 'c')"),
 ])
 def test_refusals_name_owner_class_and_property(prop, value, message):
     obj = owner_with(prop)
