@@ -232,7 +232,7 @@ PyObject* Property_get_allownone(PyObject* self, void*)
 
 PyGetSetDef Property_getset[] = {
     {"name", Property_get_name, Property_set_name_attr,
-     "Attribute name of the property on its owner class.", nullptr},
+     "Attribute name of the property on its owner class ('' until bound).", nullptr},
     {"key", Property_get_key, nullptr, "Key of the owners' storage records.", nullptr},
     {"defaultvalue", Property_get_defaultvalue, nullptr, nullptr, nullptr},
     {"allownone", Property_get_allownone, nullptr, nullptr, nullptr},
@@ -251,7 +251,7 @@ PyObject* Property_new(PyTypeObject* type, PyObject*, PyObject*)
     PropertyRecord* r = prop(self);
     r->table = &property_table;
     r->key = Py_NewRef(Py_None);
-    r->name = Py_NewRef(Py_None);
+    r->name = Py_NewRef(g.str_empty);  // until bound to a class
     r->defaultvalue = Py_NewRef(Py_None);
     r->allownone = 0;
     return self;

@@ -52,8 +52,8 @@ def test_class_access_returns_the_property_with_its_name_and_key():
     prop = Base.__dict__["title"]
     assert Base.title is prop
     assert (prop.name, prop.key) == ("title", "title")
-    prop_copy = P.Property()
-    assert (prop_copy.name, prop_copy.key) == (None, None)
+    unbound = P.Property()
+    assert (unbound.name, unbound.key) == ("", None)
 
 
 def test_name_is_writable_and_key_stays():
