@@ -1,0 +1,244 @@
+// The shape all nine attribute types share, written once: allocation,
+// deallocation and collector chaining, the read-only members, the keyword
+// steps of __init__, and the overridable attrvalue table entry.
+//
+// A type's file declares its record (the base record first, then its own
+// fields), and a traits block inside it:
+//   static PyTypeObject type;              the static type object
+//   static <Table> table;                  its native method table
+//   static constexpr auto object_fields    member pointers released at
+//                                          deallocation, in that order
+//   static constexpr auto gc_fields        container fields visited and
+//                                          cleared, in that order
+//   static int set_defaults(T*)            field defaults after allocation
+//   static PyObject* render(self, obj)     the type's own rendering
+// and instantiates the templates below for its slots.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <tuple>
+
+#include "common/errors.hpp"
+#include "common/ref.hpp"
+#include "common/static_type.hpp"
+#include "vora/core/state.hpp"
+
+namespace vora::attributes {
+
+using AttrvalueFn = PyObject* (*)(PyObject* self, PyObject* obj, Dispatch dispatch);
+using RenderFn = PyObject* (*)(PyObject* self, PyObject* obj);
+
+// The table of every attribute type whose base has a 16-entry table and which
+// appends attrvalue alone.
+struct AttributeTable {
+    core::PropertyTable base;        // 0-15
+    AttrvalueFn attrvalue;           // 16
+};
+
+inline const core::PropertyTable* table_of(PyObject* self)
+{
+    return static_cast<const core::PropertyTable*>(
+        reinterpret_cast<core::PropertyRecord*>(self)->table);
+}
+
+// ------------------------------------------------------------ allocation
+
+template <class T>
+PyObject* attribute_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
+{
+    PyObject* o = T::type.tp_base->tp_new(type, args, kwds);
+    if (!o)
+        return nullptr;
+    reinterpret_cast<core::PropertyRecord*>(o)->table = &T::table;
+    T* self = reinterpret_cast<T*>(o);
+    std::apply([&](auto... field) { ((self->*field = Py_NewRef(Py_None)), ...); },
+               T::object_fields);
+    if (T::set_defaults(self) < 0) {
+        Py_DECREF(o);
+        return nullptr;
+    }
+    return o;
+}
+
+template <class T>
+void attribute_dealloc(PyObject* o)
+{
+    PyTypeObject* tp = Py_TYPE(o);
+    if (tp->tp_finalize && tp->tp_dealloc == attribute_dealloc<T> && !PyObject_GC_IsFinalized(o)) {
+        if (PyObject_CallFinalizerFromDealloc(o) < 0)
+            return;  // resurrected
+    }
+    PyObject_GC_UnTrack(o);
+    T* self = reinterpret_cast<T*>(o);
+    std::apply([&](auto... field) { ([&] { Py_CLEAR(self->*field); }(), ...); }, T::object_fields);
+    PyObject_GC_Track(o);
+    T::type.tp_base->tp_dealloc(o);
+}
+
+template <class T>
+int attribute_traverse(PyObject* o, visitproc visit, void* arg)
+{
+    if (traverseproc base = T::type.tp_base->tp_traverse) {
+        if (int e = base(o, visit, arg))
+            return e;
+    }
+    T* self = reinterpret_cast<T*>(o);
+    int e = 0;
+    std::apply([&](auto... field) { ((e = e ? e : (self->*field ? visit(self->*field, arg) : 0)), ...); },
+               T::gc_fields);
+    return e;
+}
+
+template <class T>
+int attribute_clear(PyObject* o)
+{
+    if (inquiry base = T::type.tp_base->tp_clear)
+        base(o);
+    T* self = reinterpret_cast<T*>(o);
+    std::apply([&](auto... field) { (set_field(self->*field, Ref::borrow(Py_None)), ...); },
+               T::gc_fields);
+    return 0;
+}
+
+// ------------------------------------------------------ read-only members
+
+// `_resolved_attrname`: attrname unless empty or None, else name with every
+// "_" replaced by "-".
+Ref resolved_attrname(PyObject* attrname, PyObject* name);
+
+// The attrname property: the descriptor's Python-level name is read first
+// (it may run Python code), then resolved against the stored field.
+Ref attrname_of(PyObject* self, PyObject* const* field);
+
+template <class T>
+PyObject* get_attrname(PyObject* self, void*)
+{
+    return checked(attrname_of(self, &reinterpret_cast<T*>(self)->attrname).release());
+}
+
+template <class T>
+PyObject* get_sync(PyObject* self, void*)
+{
+    return PyLong_FromLong(reinterpret_cast<T*>(self)->sync);
+}
+
+template <class T, PyObject* T::*field>
+PyObject* get_field(PyObject* self, void*)
+{
+    return Py_NewRef(reinterpret_cast<T*>(self)->*field);
+}
+
+// The getset entries of the read-only members.
+template <class T>
+constexpr PyGetSetDef attrname_member() { return {"attrname", get_attrname<T>, nullptr, nullptr, nullptr}; }
+template <class T>
+constexpr PyGetSetDef sync_member() { return {"sync", get_sync<T>, nullptr, nullptr, nullptr}; }
+template <class T, PyObject* T::*field>
+constexpr PyGetSetDef object_member(const char* name) { return {name, get_field<T, field>, nullptr, nullptr, nullptr}; }
+
+// ---------------------------------------------------------- __init__ steps
+
+// field := kwargs.get(key, "") which must be an exact str or None.
+int take_str_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
+// field := int(kwargs.get("sync", 0)) as a native 32-bit int.
+int take_sync_keyword(PyObject* kwargs, int& field);
+// list(kwargs.get(key, [])), always a new list.
+Ref list_keyword(PyObject* kwargs, PyObject* key);
+// field := list_keyword(kwargs, key).
+int take_list_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
+// The three steps every type starts with, in the common order: attrtype,
+// attrname, sync.
+template <class T>
+int take_common_keywords(T* self, PyObject* kwargs)
+{
+    if (take_str_keyword(kwargs, str::attrtype, self->attrtype) < 0 ||
+        take_str_keyword(kwargs, str::attrname, self->attrname) < 0)
+        return -1;
+    return take_sync_keyword(kwargs, self->sync);
+}
+// kwargs["allownone"] = True.
+int force_allownone(PyObject* kwargs);
+// super(type, self).__init__(*args, **kwargs), with a copy of kwargs; the
+// result is discarded.
+int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs);
+
+// Converts an object to a native int as the interpreter's int conversion
+// does (int and bool by value, others through __int__).
+int int32_from_object(PyObject* o, int& out);
+
+// ---------------------------------------------------------- attrvalue entry
+
+// For an instance of a Python subclass that overrides attrvalue: calls the
+// override with obj. Returns 1 with *result set, 0 when there is no
+// override, -1 on error.
+int call_attrvalue_override(PyObject* self, PyObject* obj, RenderFn own, Ref* result);
+
+inline bool is_python_subclass(PyObject* self)
+{
+    PyTypeObject* tp = Py_TYPE(self);
+    return tp->tp_dictoffset != 0 ||
+           PyType_HasFeature(tp, Py_TPFLAGS_HEAPTYPE | Py_TPFLAGS_IS_ABSTRACT);
+}
+
+// The native attrvalue table entry: a Python override when allowed and
+// present, else the type's own rendering.
+template <class T>
+PyObject* attrvalue_entry(PyObject* self, PyObject* obj, Dispatch dispatch)
+{
+    if (dispatch == Dispatch::allowed && is_python_subclass(self)) [[unlikely]] {
+        Ref result;
+        int found = call_attrvalue_override(self, obj, T::render, &result);
+        if (found != 0)
+            return checked(result.release());
+    }
+    return checked(T::render(self, obj));
+}
+
+// ----------------------------------------------------------- messages
+
+// "<obj.__class__.__name__>.<self.name><text>" with both names formatted as
+// by format(x, ""), followed by the pieces in tail (already str).
+Ref owner_message(PyObject* self, PyObject* obj, const char* text);
+// owner_message(...) + repr(value) + after.
+Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject* value,
+                       const char* after);
+// Raises ValueError with message, which is consumed; returns nullptr.
+PyObject* raise_value_error(Ref message);
+
+// ------------------------------------------------------------- the types
+
+enum class Base { property, numeric, bounded_numeric, boolean, variable_list, list };
+
+// What the module needs to build one type (Algorithm of the load, in the
+// order of the type table).
+struct AttributeTypeInfo {
+    PyTypeObject* type;
+    const char* name;                  // bound in the module under this name
+    Base base;
+    void (*fill_table)();              // copy the saved base table, replace, append
+    void* table;
+    RenderFn render;                   // run by the Python-level attrvalue
+    const StringSpec* strings;         // the type's own strings, or nullptr
+};
+
+// The docstring-carrying static type of an attribute type, with the common
+// slots. getset lists the read-only members in the type's order.
+template <class T>
+PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef* getset,
+                                 initproc init)
+{
+    PyTypeObject t = static_type(name, sizeof(T));
+    t.tp_dealloc = attribute_dealloc<T>;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_doc = doc;
+    t.tp_traverse = attribute_traverse<T>;
+    t.tp_clear = attribute_clear<T>;
+    t.tp_getset = getset;
+    t.tp_init = init;
+    t.tp_new = attribute_new<T>;
+    return t;
+}
+
+}  // namespace vora::attributes

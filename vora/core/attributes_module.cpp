@@ -1,0 +1,370 @@
+// vora.core._attributes: the module frame. Loading, the imports from the
+// framework core, the building of the nine attribute types on their outside
+// bases, and the module namespace.
+#include <iterator>
+
+#include "common/imports.hpp"
+#include "common/module.hpp"
+#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attrvalue_method.hpp"
+
+namespace vora::attributes {
+
+extern const AttributeTypeInfo string_attribute_info;
+extern const AttributeTypeInfo numeric_attribute_info;
+extern const AttributeTypeInfo bounded_numeric_attribute_info;
+extern const AttributeTypeInfo boolean_attribute_info;
+extern const AttributeTypeInfo logical_attribute_info;
+extern const AttributeTypeInfo variable_list_attribute_info;
+extern const AttributeTypeInfo list_attribute_info;
+extern const AttributeTypeInfo color_attribute_info;
+extern const AttributeTypeInfo event_attribute_info;
+
+namespace {
+
+// The order in which the types are built.
+const AttributeTypeInfo* const type_table[] = {
+    &string_attribute_info,  &numeric_attribute_info,       &bounded_numeric_attribute_info,
+    &boolean_attribute_info, &logical_attribute_info,       &variable_list_attribute_info,
+    &list_attribute_info,    &color_attribute_info,         &event_attribute_info,
+};
+
+ModuleOnce g_once{"vora.core._attributes", "_attributes"};
+
+// ------------------------------------------------------------- base types
+
+struct BaseSpec {
+    const char* name;
+    Py_ssize_t record_size;
+    PyObject** type;
+    const void** table;
+};
+
+BaseSpec base_spec(Base base)
+{
+    using namespace core;
+    auto table = [](auto& slot) { return reinterpret_cast<const void**>(&slot); };
+    switch (base) {
+    case Base::property:
+        return {"Property", sizeof(PropertyRecord), &g.property_type, table(g.property_table)};
+    case Base::numeric:
+        return {"NumericProperty", sizeof(NumericPropertyRecord), &g.numeric_property_type,
+                table(g.numeric_property_table)};
+    case Base::bounded_numeric:
+        return {"BoundedNumericProperty", sizeof(BoundedNumericPropertyRecord),
+                &g.bounded_numeric_property_type, table(g.bounded_numeric_property_table)};
+    case Base::boolean:
+        return {"BooleanProperty", sizeof(BooleanPropertyRecord), &g.boolean_property_type,
+                table(g.boolean_property_table)};
+    case Base::variable_list:
+        return {"VariableListProperty", sizeof(VariableListPropertyRecord),
+                &g.variable_list_property_type, table(g.variable_list_property_table)};
+    case Base::list:
+        return {"ListProperty", sizeof(ListPropertyRecord), &g.list_property_type,
+                table(g.list_property_table)};
+    }
+    return {};
+}
+
+// Imports a base type and saves its table the first time a type needs it.
+PyObject* fetch_base(PyObject* properties, Base base)
+{
+    BaseSpec spec = base_spec(base);
+    if (*spec.type)
+        return *spec.type;
+    Ref type = import_type(properties, spec.name, spec.record_size);
+    if (!type)
+        return nullptr;
+    void* table = imported_vtable(type.get());
+    if (!table)
+        return nullptr;
+    *spec.table = table;
+    *spec.type = type.release();
+    return *spec.type;
+}
+
+// ---------------------------------------------------------------- pickling
+
+PyObject* refuse_pickling(PyObject*, PyObject*)
+{
+    PyErr_SetString(PyExc_TypeError, "no default __reduce__ due to non-trivial __cinit__");
+    return nullptr;
+}
+
+PyMethodDef reduce_def = {"__reduce__", refuse_pickling, METH_NOARGS, nullptr};
+PyMethodDef setstate_def = {"__setstate__", refuse_pickling, METH_O, nullptr};
+
+// True when type's attribute name is the one object has.
+int inherits_from_object(PyTypeObject* type, const char* name)
+{
+    Ref own = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name));
+    Ref plain = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyBaseObject_Type), name));
+    if (!own || !plain)
+        return -1;
+    return own.get() == plain.get();
+}
+
+int add_method(PyTypeObject* type, PyMethodDef* def)
+{
+    Ref descr = Ref::steal(PyDescr_NewMethod(type, def));
+    return descr ? PyDict_SetItemString(type->tp_dict, def->ml_name, descr.get()) : -1;
+}
+
+// Pickling and copying an attribute are refused: its state lives partly in
+// native fields that no reduce value could carry.
+int install_pickling_refusal(PyTypeObject* type)
+{
+    int plain_getstate = inherits_from_object(type, "__getstate__");
+    int plain_reduce_ex = inherits_from_object(type, "__reduce_ex__");
+    int plain_reduce = inherits_from_object(type, "__reduce__");
+    int has_setstate = PyObject_HasAttrStringWithError(reinterpret_cast<PyObject*>(type),
+                                                       "__setstate__");
+    if (plain_getstate < 0 || plain_reduce_ex < 0 || plain_reduce < 0 || has_setstate < 0)
+        goto fail;
+    if (plain_getstate && plain_reduce_ex) {
+        if (plain_reduce && add_method(type, &reduce_def) < 0)
+            goto fail;
+        if (!has_setstate && add_method(type, &setstate_def) < 0)
+            goto fail;
+        PyType_Modified(type);
+    }
+    return 0;
+fail:
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", type->tp_name);
+    return -1;
+}
+
+// --------------------------------------------------------------- the load
+
+int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& info)
+{
+    PyObject* base = fetch_base(properties, info.base);
+    if (!base)
+        return -1;
+    info.fill_table();
+    info.type->tp_base = reinterpret_cast<PyTypeObject*>(base);
+    if (PyType_Ready(info.type) < 0 || publish_vtable(info.type, info.table) < 0)
+        return -1;
+    if (PyModule_AddObjectRef(module, info.name, reinterpret_cast<PyObject*>(info.type)) < 0)
+        return -1;
+    if (install_pickling_refusal(info.type) < 0) {
+        Ref cause = Ref::steal(PyErr_GetRaisedException());
+        PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
+                     info.type->tp_name);
+        return -1;
+    }
+    return 0;
+}
+
+struct OutsideType {
+    const char* name;
+    Py_ssize_t record_size;
+    PyObject** type;
+    void** table;  // nullptr: the type has no table
+};
+
+int import_outside_types(PyObject* module, const OutsideType* types, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (*types[i].type)
+            continue;
+        Ref type = import_type(module, types[i].name, types[i].record_size);
+        if (!type)
+            return -1;
+        if (types[i].table) {
+            *types[i].table = imported_vtable(type.get());
+            if (!*types[i].table)
+                return -1;
+        }
+        *types[i].type = type.release();
+    }
+    return 0;
+}
+
+int import_remaining_types(PyObject* properties)
+{
+    using namespace core;
+    Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+    if (!builtins)
+        return -1;
+    const OutsideType from_builtins[] = {
+        {"type", sizeof(PyHeapTypeObject), &g.type_type, nullptr},
+    };
+    if (import_outside_types(builtins.get(), from_builtins, 1) < 0)
+        return -1;
+    Ref event = Ref::steal(PyImport_ImportModule("vora.core._event"));
+    if (!event)
+        return -1;
+    const OutsideType from_event[] = {
+        {"ObjectWithUid", sizeof(ObjectWithUidRecord), &g.object_with_uid_type, nullptr},
+        {"Observable", sizeof(ObservableRecord), &g.observable_type, nullptr},
+        {"EventDispatcher", sizeof(EventDispatcherRecord), &g.event_dispatcher_type,
+         &g.event_dispatcher_table},
+        {"BoundCallback", sizeof(BoundCallbackRecord), &g.bound_callback_type, nullptr},
+        {"EventObservers", sizeof(EventObserversRecord), &g.event_observers_type,
+         &g.event_observers_table},
+    };
+    if (import_outside_types(event.get(), from_event, std::size(from_event)) < 0)
+        return -1;
+    const OutsideType from_properties[] = {
+        {"PropertyStorage", sizeof(PropertyStorageRecord), &g.property_storage_type, nullptr},
+        {"StringProperty", sizeof(StringPropertyRecord), &g.string_property_type, &g.other_tables[0]},
+        {"DictProperty", sizeof(DictPropertyRecord), &g.dict_property_type, &g.other_tables[1]},
+        {"ObjectProperty", sizeof(ObjectPropertyRecord), &g.object_property_type, &g.other_tables[2]},
+        {"OptionProperty", sizeof(OptionPropertyRecord), &g.option_property_type, &g.other_tables[3]},
+        {"ReferenceListProperty", sizeof(ReferenceListPropertyRecord),
+         &g.reference_list_property_type, &g.other_tables[4]},
+        {"AliasProperty", sizeof(AliasPropertyRecord), &g.alias_property_type, &g.other_tables[5]},
+        {"ColorProperty", sizeof(ColorPropertyRecord), &g.color_property_type, &g.other_tables[6]},
+    };
+    return import_outside_types(properties, from_properties, std::size(from_properties));
+}
+
+// `from <module_name> import <names>` into the module namespace.
+int bind_names(const char* module_name, std::initializer_list<const char*> names)
+{
+    Ref fromlist = Ref::steal(PyList_New(0));
+    if (!fromlist)
+        return -1;
+    for (const char* name : names) {
+        Ref text = Ref::steal(PyUnicode_InternFromString(name));
+        if (!text || PyList_Append(fromlist.get(), text.get()) < 0)
+            return -1;
+    }
+    // An imported module that already has every name is taken as it is.
+    Ref source = Ref::steal(PyImport_GetModule(Ref::steal(PyUnicode_FromString(module_name)).get()));
+    if (!source && PyErr_Occurred())
+        return -1;
+    bool complete = bool(source);
+    for (Py_ssize_t i = 0; complete && i < PyList_GET_SIZE(fromlist.get()); ++i) {
+        int has = PyObject_HasAttrWithError(source.get(), PyList_GET_ITEM(fromlist.get(), i));
+        if (has < 0)
+            return -1;
+        complete = has;
+    }
+    if (!complete) {
+        Ref name = Ref::steal(PyUnicode_FromString(module_name));
+        if (!name)
+            return -1;
+        source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.module_dict, nullptr,
+                                                             fromlist.get(), 0));
+        if (!source)
+            return -1;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(fromlist.get()); ++i) {
+        PyObject* name = PyList_GET_ITEM(fromlist.get(), i);
+        Ref value = import_from(source.get(), name);
+        if (!value || PyDict_SetItem(g.module_dict, name, value.get()) < 0)
+            return -1;
+    }
+    return 0;
+}
+
+Ref builtin(PyObject* builtins, const char* name)
+{
+    Ref value = Ref::steal(PyObject_GetAttrString(builtins, name));
+    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        Ref text = Ref::steal(PyUnicode_FromString(name));
+        if (text)
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", text.get());
+    }
+    return value;
+}
+
+int exec_body(PyObject* module)
+{
+    // The module record holds the module; these stay valid while it does.
+    g.module = module;
+    g.module_dict = PyModule_GetDict(module);
+
+    if (make_strings(shared_strings) < 0)
+        return -1;
+    for (const AttributeTypeInfo* info : type_table) {
+        if (info->strings && make_strings(info->strings) < 0)
+            return -1;
+    }
+    if (module_register(g_once) < 0)
+        return -1;
+
+    Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+    if (!builtins)
+        return -1;
+    Ref zip = builtin(builtins.get(), "zip");
+    if (!zip)
+        return -1;
+    Ref super = builtin(builtins.get(), "super");
+    if (!super)
+        return -1;
+    set_field(g.builtin_zip, std::move(zip));
+    set_field(g.builtin_super, std::move(super));
+
+    Ref properties = Ref::steal(PyImport_ImportModule("vora.core.properties"));
+    if (!properties)
+        return -1;
+    for (const AttributeTypeInfo* info : type_table) {
+        if (build_type(module, properties.get(), *info) < 0)
+            return -1;
+    }
+    if (import_remaining_types(properties.get()) < 0)
+        return -1;
+
+    Ref all = Ref::steal(Py_BuildValue("(sssssss)", "_Attribute", "_NumericAttribute",
+                                       "_BoundedNumericAttribute", "_BooleanAttribute",
+                                       "_VariableListAttribute", "_ColorAttribute",
+                                       "_GenericEventAttribute"));
+    if (!all || PyDict_SetItemString(g.module_dict, "__all__", all.get()) < 0)
+        return -1;
+
+    if (bind_names("vora.core.properties", {"ObservableList", "CSS_LENGTH_UNITS"}) < 0 ||
+        bind_names("vora.core.utils", {"get_color_from_hex_255"}) < 0)
+        return -1;
+
+    for (const AttributeTypeInfo* info : type_table) {
+        Ref method = Ref::steal(attrvalue_method_new(info->type, info->render));
+        if (!method || PyDict_SetItem(info->type->tp_dict, str::attrvalue, method.get()) < 0)
+            return -1;
+        PyType_Modified(info->type);
+    }
+
+    Ref test = Ref::steal(PyDict_New());
+    if (!test || PyDict_SetItemString(g.module_dict, "__test__", test.get()) < 0)
+        return -1;
+    return 0;
+}
+
+PyObject* attributes_create(PyObject* spec, PyModuleDef*)
+{
+    return checked(module_create(g_once, spec));
+}
+
+int attributes_exec(PyObject* module)
+{
+    int status = module_exec_begin(g_once, module);
+    if (status > 0)
+        return 0;
+    if (status < 0 || exec_body(module) < 0)
+        return module_exec_failed(g_once);
+    return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(attributes_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(attributes_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_attributes", nullptr, 0, nullptr, module_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+}  // namespace vora::attributes
+
+PyMODINIT_FUNC PyInit__attributes()
+{
+    return PyModuleDef_Init(&vora::attributes::module_def);
+}
