@@ -94,11 +94,11 @@ def main():
 
     # What no attrvalue can go below: a bound native method that only reads
     # the stored value, and the handler's own call.
-    env.update(plain_get=Box.plain.get, handler=handler)
+    env.update(plain_get=Box.plain.get, handler=handler, eventargs={})
     floors = {
         "onclick": Case("floor: bound BooleanProperty.get", "plain_get(box)", env),
         "onchange": Case("floor: the handler call alone",
-                         "handler(box, 'on_change', prevent_default=False, event_args={}, "
+                         "handler(box, 'on_change', prevent_default=False, event_args=eventargs, "
                          "event_js='', dispatch=True)", env),
     }
     rows = [
@@ -122,6 +122,10 @@ def main():
         ] + ([floors[name]] if name in floors else []))
         ok &= goal(f"{title} at least 3x the Python descriptor ({ns[0] / ns[1]:.2f}x)",
                    ns[0] >= 3 * ns[1])
+        if name == "onchange":
+            # Both sides call the handler: even a free attrvalue is held to
+            # the Python descriptor's time over the handler's.
+            print(f"  ceiling with a free attrvalue: {ns[0] / ns[2]:.2f}x")
     print("\nall goals met" if ok else "\nsome goals missed")
 
 
