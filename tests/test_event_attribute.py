@@ -430,12 +430,15 @@ def test_collector_sees_and_breaks_cycles(make):
 def test_collector_visits_the_container_fields():
     handler = Calls()
     eventargs = {"k": 1}
-    attr = _GenericEventAttribute(False, handler, True, eventargs, "js", False)
+    attr = _GenericEventAttribute(False, handler, False, eventargs, "js", False)
     seen = gc.get_referents(attr)
-    for field in (handler, eventargs, True, False):
-        assert any(r is field for r in seen)
+    assert any(r is handler for r in seen) and any(r is eventargs for r in seen)
     # The string fields are not visited.
     assert not any(r == "js" for r in seen)
+    # prevent_default and dispatch are: switching both on turns two visited
+    # False into True, whatever the base visits.
+    switched = gc.get_referents(_GenericEventAttribute(False, handler, True, eventargs, "js", True))
+    assert [r is True for r in switched].count(True) - [r is True for r in seen].count(True) == 2
 
 
 @pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
