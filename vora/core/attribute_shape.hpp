@@ -231,10 +231,9 @@ template <class T>
 PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef* getset,
                                  initproc init)
 {
-    PyTypeObject t = static_type(name, sizeof(T));
+    PyTypeObject t = static_type(name, sizeof(T),
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, doc);
     t.tp_dealloc = attribute_dealloc<T>;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = doc;
     t.tp_traverse = attribute_traverse<T>;
     t.tp_clear = attribute_clear<T>;
     t.tp_getset = getset;
