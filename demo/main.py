@@ -1,0 +1,80 @@
+"""The main job: builds a page of thousands of elements, writes its HTML,
+and times serialization through the accelerators against the template
+engine for every element, after checking that both give the same bytes."""
+
+import argparse
+import sys
+import time
+
+from vora.uix import reference
+from page import build_page, count_elements
+
+
+class ProgressBar:
+    """A text progress bar on stderr, redrawn at most every hundredth."""
+
+    def __init__(self, total, label, width=40):
+        self.total, self.label, self.width = total, label, width
+        self.done = 0
+        self.step = max(1, total // 100)
+
+    def __call__(self):
+        self.done += 1
+        if self.done % self.step == 0 or self.done == self.total:
+            filled = self.width * self.done // self.total
+            bar = "#" * filled + "-" * (self.width - filled)
+            print(f"\r  {self.label} [{bar}] {100 * self.done // self.total:3d}%",
+                  end="", file=sys.stderr, flush=True)
+
+    def close(self):
+        print(file=sys.stderr)
+
+
+def best_time(render, seconds):
+    """The best of the runs that fit into about `seconds` (at least three)."""
+    best, start, runs = float("inf"), time.perf_counter(), 0
+    while runs < 3 or time.perf_counter() - start < seconds:
+        t0 = time.perf_counter()
+        render()
+        best = min(best, time.perf_counter() - t0)
+        runs += 1
+    return best
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--rows", type=int, default=1000, help="rows of the order table")
+    parser.add_argument("--fields", type=int, default=24, help="filters of the search form")
+    parser.add_argument("--out", default="build/page.html", help="where to write the page")
+    args = parser.parse_args(argv)
+
+    page = build_page(args.rows, args.fields)
+    elements = count_elements(page)
+    print(f"page of {elements} elements")
+
+    markup = page.render()
+    with open(args.out, "w", encoding="utf-8") as out:
+        out.write(markup)
+    print(f"wrote {len(markup.encode())} bytes of HTML to {args.out}")
+
+    bar = ProgressBar(elements, "template engine")
+    t0 = time.perf_counter()
+    engine_markup = reference.render(page, bar)
+    engine = time.perf_counter() - t0
+    bar.close()
+    if engine_markup != markup:
+        print("MISMATCH: the accelerated markup differs from the template engine's",
+              file=sys.stderr)
+        return 1
+    print("the accelerated markup is identical to the template engine's, byte for byte")
+
+    native = best_time(page.render, 1.0)
+    engine = min(engine, best_time(lambda: reference.render(page), 2.0))
+    print(f"accelerators:    {native * 1e3:8.2f} ms  ({native / elements * 1e9:7.0f} ns per element)")
+    print(f"template engine: {engine * 1e3:8.2f} ms  ({engine / elements * 1e9:7.0f} ns per element)")
+    print(f"speed-up:        {engine / native:8.1f}x")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
