@@ -13,7 +13,7 @@ MODULES = [
     "vora.uix._html",
 ]
 
-# Set again from the spec by every (re)load; everything else must stay.
+# Set again from the module spec by every (re)load; the rest must stay.
 _IMPORT_ATTRS = {"__name__", "__spec__", "__loader__", "__file__", "__package__", "__path__", "__cached__"}
 
 

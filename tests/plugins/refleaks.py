@@ -18,6 +18,7 @@ import sys
 import warnings
 
 import pytest
+from _pytest.reports import TestReport
 from _pytest.runner import CallInfo, runtestprotocol
 
 # One int object per likely delta, so that storing a delta allocates nothing.
@@ -196,7 +197,9 @@ def pytest_runtest_protocol(item, nextitem):
         lambda: item.session._setupstate.teardown_exact(nextitem), when="teardown"
     )
     if finish.excinfo is not None:
-        failed = ihook.pytest_runtest_makereport(item=item, call=finish)
+        # Made directly: plugins' report hooks expect the test's fixture
+        # values, gone by now.
+        failed = TestReport.from_item_and_call(item, finish)
         reports = [r for r in reports if r.when != "teardown"] + [failed]
 
     leak = hunt.verdict()
