@@ -21,10 +21,11 @@ Usage, from any test module (tests/ is on the import path)::
 ``make(payload)`` returns a new owner whose field holds ``payload``, either
 itself or inside a container that the owner keeps. ``payload`` is a
 ``Probe`` (callable, hashable, printable), or another owner for the chain
-check. ``read(owner)`` returns the object the field holds, for the check of
-the owner's referents; by default it is the payload itself. Each check is
-also a function of its own, for fields that suit only some of them; a field
-that holds only strings or numbers needs none (those objects make no cycles).
+check (pass ``chain=False`` when the field cannot hold an owner).
+``read(owner)`` returns the object the field holds, for the check of the
+owner's referents; by default it is the payload itself. Each check is also a
+function of its own, for fields that suit only some of them; a field that
+holds only strings or numbers needs none (those objects make no cycles).
 
 A failing check raises AssertionError naming the missing duty. Some faults
 cannot be reported from the inside: a dealloc that leaves its object tracked
