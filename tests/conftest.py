@@ -22,37 +22,20 @@ if pathlib.Path(vora.__file__).resolve().is_relative_to(_here / "vora"):
         "run them through scripts/test"
     )
 
-_quiet = [hypothesis.HealthCheck.too_slow]
-hypothesis.settings.register_profile(
-    "ci",
-    max_examples=60,
+# Every mode but long draws the same examples on every run, from no database.
+_fixed = dict(
     derandomize=True,
     database=None,
     deadline=None,
-    print_blob=True,
-    suppress_health_check=_quiet,
+    suppress_health_check=[hypothesis.HealthCheck.too_slow],
 )
-hypothesis.settings.register_profile(
-    "long",
-    max_examples=5000,
-    deadline=None,
-    print_blob=True,
-)
-hypothesis.settings.register_profile(
-    "leaks",
-    max_examples=25,
-    derandomize=True,
-    database=None,
-    deadline=None,
-    suppress_health_check=_quiet,
-)
+hypothesis.settings.register_profile("ci", max_examples=60, print_blob=True, **_fixed)
+hypothesis.settings.register_profile("long", max_examples=5000, deadline=None, print_blob=True)
+hypothesis.settings.register_profile("leaks", max_examples=25, **_fixed)
 hypothesis.settings.register_profile(
     "valgrind",
     max_examples=10,
-    derandomize=True,
-    database=None,
-    deadline=None,
     phases=[phase for phase in hypothesis.Phase if phase is not hypothesis.Phase.explain],
-    suppress_health_check=_quiet,
+    **_fixed,
 )
 hypothesis.settings.load_profile(os.environ.get("VORA_HYPOTHESIS") or "ci")
