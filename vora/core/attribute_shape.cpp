@@ -190,4 +190,15 @@ PyObject* raise_value_error(Ref message)
     return nullptr;
 }
 
+// ---------------------------------------------------- module namespace
+
+Ref module_global(PyObject* name)
+{
+    PyObject* value;
+    int found = PyDict_GetItemRef(g.module_dict, name, &value);
+    if (found == 0)
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    return Ref::steal(value);
+}
+
 }  // namespace vora::attributes

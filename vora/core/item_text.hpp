@@ -1,0 +1,45 @@
+// The items of a list-valued setting as markup text: the walk over the items
+// and their joining with a separator, shared by the two list attributes.
+#pragma once
+
+#include <Python.h>
+
+#include "common/ref.hpp"
+
+namespace vora::attributes {
+
+// Calls f(item) for every item of seq, holding a reference to the item while
+// f runs. Exact lists and tuples are walked by index, re-reading the size at
+// each step (f may run Python code that shrinks the list); anything else
+// through the iterator protocol. f returns < 0 on error. Returns 0 or -1.
+template <class F>
+int for_each_item(PyObject* seq, F&& f)
+{
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
+        bool list = PyList_CheckExact(seq);
+        for (Py_ssize_t i = 0; i < Py_SIZE(seq); ++i) {
+            Ref item = Ref::borrow(list ? PyList_GET_ITEM(seq, i) : PyTuple_GET_ITEM(seq, i));
+            if (f(item.get()) < 0)
+                return -1;
+        }
+        return 0;
+    }
+    Ref iter = Ref::steal(PyObject_GetIter(seq));
+    if (!iter)
+        return -1;
+    for (;;) {
+        PyObject* next;
+        int status = PyIter_NextItem(iter.get(), &next);
+        if (status <= 0)
+            return status;
+        Ref item = Ref::steal(next);
+        if (f(item.get()) < 0)
+            return -1;
+    }
+}
+
+// str() of every item of seq (an exact str as it is), joined with separator
+// (ASCII). May run Python code.
+PyObject* join_items(PyObject* seq, const char* separator, Py_ssize_t separator_length);
+
+}  // namespace vora::attributes
