@@ -13,7 +13,7 @@ class SpyBase(BooleanProperty):
 
     def __init__(self, *args, **kwargs):
         self.base_args = (args, kwargs)
-        super().__init__(*args, **kwargs)
+        super().__init__(*args[:1], **kwargs)  # the base takes one at most
 
 
 class SpiedBoolean(_BooleanAttribute, SpyBase):

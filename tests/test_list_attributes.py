@@ -179,27 +179,50 @@ def iterable_only(items):
     return Items()
 
 
+class Number(int):
+    def __str__(self):
+        return "number"
+
+
+class Backwards(list):
+    def __iter__(self):
+        return reversed(self[:])
+
+
 RENDERED_ITEMS = [
     ["a"], [1, 2], [1, "a", 2.5], (True, None), [Shown(), Text("t")], ["", ""],
-    ObservableList(["x", 3]),
+    ObservableList(["x", 3]), ["x", Text("t")], ["é", "ü"], ["€", "a"], ["a", "\U0001d11e"],
+    ["a", "é", 7, "€", "\U0001d11e"], [2**70, -5, 0, -2**63, 2**63 - 1, False, Number(4)],
+    list(range(20)), ["x"] * 12, Backwards(["a", "b", 1]), ObservableList(["é", "€"]),
+    iterable_only([1, "b"]), {"k": 1, "j": 2}, iterable_only([]),
 ]
+SEPARATORS = [(_ListAttribute, ", "), (_VariableListAttribute, " ")]
+
+
+def rendered(cls, value):
+    class Owner(EventDispatcher):
+        attr = cls()
+
+    owner = Owner()
+    store(owner, Owner.attr, value)
+    return Owner.attr.attrvalue(owner)
 
 
 @pytest.mark.parametrize("value", RENDERED_ITEMS)
-def test_list_rendering(value):
-    owner = Widget()
-    store(owner, Widget.items, value)
-    assert Widget.items.attrvalue(owner) == ", ".join(str(v) for v in value)
+@pytest.mark.parametrize("cls, separator", SEPARATORS)
+def test_rendering_of_items(cls, separator, value):
+    assert rendered(cls, value) == separator.join([str(v) for v in value])
 
 
-@pytest.mark.parametrize("value, expected", [
-    (None, ""), ([], ""), (ObservableList(), ""), ((), ""), (iterable_only([1, "b"]), "1, b"),
-    ({"k": 1, "j": 2}, "k, j"), (iterable_only([]), ""),
-])
-def test_list_rendering_of_other_values(value, expected):
-    owner = Widget()
-    store(owner, Widget.items, value)
-    assert Widget.items.attrvalue(owner) == expected
+@pytest.mark.parametrize("value", [None, [], (), ObservableList()])
+@pytest.mark.parametrize("cls", [_ListAttribute, _VariableListAttribute])
+def test_rendering_of_nothing(cls, value):
+    assert rendered(cls, value) == ""
+
+
+@pytest.mark.parametrize("value", ["inherit", "", Text("sub")])
+def test_variable_list_renders_strings_unchanged(value):
+    assert rendered(_VariableListAttribute, value) is value
 
 
 class Shrinking:
@@ -213,32 +236,22 @@ class Shrinking:
         return "last"
 
 
-@pytest.mark.parametrize("cls, separator", [(_ListAttribute, ", "), (_VariableListAttribute, " ")])
+@pytest.mark.parametrize("cls, separator", SEPARATORS)
 def test_rendering_survives_a_list_changed_by_an_item(cls, separator):
-    class Owner(EventDispatcher):
-        attr = cls()
-
-    owner = Owner()
     value = ["a", None, "c"]
     value[1] = Shrinking(value)
-    store(owner, Owner.attr, value)
-    expected = separator.join(str(v) for v in ["a", Shrinking([]), "c"][:2])
-    assert Owner.attr.attrvalue(owner) == expected
+    assert rendered(cls, value) == f"a{separator}last"
+
+
+class Broken:
+    def __str__(self):
+        raise LookupError("no text")
 
 
 @pytest.mark.parametrize("cls", [_ListAttribute, _VariableListAttribute])
 def test_failing_item_text_propagates(cls):
-    class Broken:
-        def __str__(self):
-            raise LookupError("no text")
-
-    class Owner(EventDispatcher):
-        attr = cls()
-
-    owner = Owner()
-    store(owner, Owner.attr, [1, Broken()])
     with pytest.raises(LookupError):
-        Owner.attr.attrvalue(owner)
+        rendered(cls, [1, Broken()])
 
 
 def test_list_assignment_end_to_end():
@@ -344,31 +357,25 @@ def test_variable_list_convert(attr_name, length, value):
     (Box.padding, "5px", ["5px"] * 4),
     (Box.padding, "1px 2px", ["1px", "2px", "1px", "2px"]),
     (Box.padding, (1, 2, 3, 4), [1, 2, 3, 4]),
-    (Box.padding, [7], [7] * 4),
     (Box.padding, " 3mm ", [None] * 4),
-    (Box.gap, 7, [7, 7]),
     (Box.gap, (1, 2), [1, 2]),
-])
-def test_variable_list_convert_examples(attr, value, expected):
-    assert table_calls.convert(attr, Box(), value) == expected
-
-
-@pytest.mark.parametrize("attr, value, message", [
     (Box.padding, "1px 2px 3px",
      "Box.padding must have 1, 2 or 4 components (got ['1px', '2px', '3px'])"),
     (Box.padding, [], "Box.padding must have 1, 2 or 4 components (got [])"),
     (Box.gap, [1, 2, 3, 4], "Box.gap must have 1 or 2 components (got [1, 2, 3, 4])"),
     (Box.gap, "1px 2px 3px 4px",
      "Box.gap must have 1 or 2 components (got ['1px', '2px', '3px', '4px'])"),
-    (Box.padding, True, "Box.padding has an invalid format (got True)"),
     (Box.padding, {}, "Box.padding has an invalid format (got {})"),
     (Box.padding, [True], "Box.padding has an invalid format (got True)"),
-    (Box.padding, [1, None], "Box.padding has an invalid format (got None)"),
 ])
-def test_variable_list_convert_refusals(attr, value, message):
-    with pytest.raises(ValueError) as info:
-        table_calls.convert(attr, Box(), value)
-    assert str(info.value) == message
+def test_variable_list_convert_examples(attr, value, expected):
+    """The documented examples, pinning the reference above."""
+    if isinstance(expected, str):
+        with pytest.raises(ValueError) as info:
+            table_calls.convert(attr, Box(), value)
+        assert str(info.value) == expected
+    else:
+        assert table_calls.convert(attr, Box(), value) == expected
 
 
 def test_variable_list_conversion_error_comes_before_the_length():
@@ -438,23 +445,6 @@ def test_splitting_into_itself_ends_in_recursion_error():
 
     with pytest.raises(RecursionError):
         table_calls.convert(Box.gap, Box(), Endless("a b"))
-
-
-@pytest.mark.parametrize("value, expected", [
-    (None, ""), ([10, "5px", 10, "5px"], "10 5px 10 5px"), ([None, None], "None None"),
-    ((1.5, "2em"), "1.5 2em"), ([], ""), (iterable_only(["a", 1]), "a 1"),
-])
-def test_variable_list_rendering(value, expected):
-    box = Box()
-    store(box, Box.padding, value)
-    assert Box.padding.attrvalue(box) == expected
-
-
-@pytest.mark.parametrize("value", ["inherit", "", Text("sub")])
-def test_variable_list_renders_strings_unchanged(value):
-    box = Box()
-    store(box, Box.padding, value)
-    assert Box.padding.attrvalue(box) is value
 
 
 def test_variable_list_assignment_end_to_end():

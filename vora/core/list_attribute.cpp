@@ -32,7 +32,9 @@ struct ListAttribute {
 
 PyObject* str_length;
 PyObject* str_observable_list;
+PyObject* str_comma;
 const StringSpec strings[] = {
+    {&str_comma, ", "},
     {&str_length, "length"},
     {&str_observable_list, "ObservableList"},
     {nullptr, nullptr},
@@ -114,7 +116,7 @@ PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
         return nullptr;
     if (!truth)
         return Py_NewRef(str::empty);
-    return join_items(value.get(), ", ", 2);
+    return join_items(value.get(), str_comma);
 }
 
 // ----------------------------------------------------------------- the type

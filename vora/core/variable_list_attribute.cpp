@@ -44,7 +44,9 @@ struct VariableListAttribute {
 PyObject* str_css_length_units;
 PyObject* str_split;
 PyObject* str_percent;
+PyObject* str_space;
 const StringSpec strings[] = {
+    {&str_space, " "},
     {&str_css_length_units, "CSS_LENGTH_UNITS"},
     {&str_split, "split"},
     {&str_percent, "%"},
@@ -243,7 +245,7 @@ PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
         return Py_NewRef(str::empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
-    return join_items(value.get(), " ", 1);
+    return join_items(value.get(), str_space);
 }
 
 // ----------------------------------------------------------------- the type
