@@ -15,6 +15,11 @@ Ref resolved_attrname(PyObject* attrname, PyObject* name)
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "replace");
         return Ref();
     }
+    Py_ssize_t underscore = PyUnicode_FindChar(name, '_', 0, PyUnicode_GET_LENGTH(name), 1);
+    if (underscore == -1)
+        return Ref::borrow(name);
+    if (underscore < -1)
+        return Ref();
     return Ref::steal(PyUnicode_Replace(name, str::underscore, str::dash, -1));
 }
 
@@ -188,6 +193,17 @@ PyObject* raise_value_error(Ref message)
     if (message)
         PyErr_SetObject(PyExc_ValueError, message.get());
     return nullptr;
+}
+
+// ---------------------------------------------------- module namespace
+
+Ref module_global(PyObject* name)
+{
+    PyObject* value;
+    int found = PyDict_GetItemRef(g.module_dict, name, &value);
+    if (found == 0)
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    return Ref::steal(value);
 }
 
 }  // namespace vora::attributes

@@ -207,6 +207,12 @@ Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject
 // Raises ValueError with message, which is consumed; returns nullptr.
 PyObject* raise_value_error(Ref message);
 
+// ---------------------------------------------------- module namespace
+
+// The module namespace's binding of name, read at each use so that code
+// that rebinds it there is followed; NameError when it is missing.
+Ref module_global(PyObject* name);
+
 // ------------------------------------------------------------- the types
 
 enum class Base { property, numeric, bounded_numeric, boolean, variable_list, list };

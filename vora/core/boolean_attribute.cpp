@@ -1,13 +1,19 @@
 // _BooleanAttribute and _LogicalAttribute: truth values rendered as a bare
 // attribute name, or as the words true and false.
-// (Shell: base, table and docstring; behaviour to come.)
+#include "common/args.hpp"
 #include "vora/core/attribute_shape.hpp"
 
 namespace vora::attributes {
 
 namespace {
 
-struct BooleanAttribute {
+// The two types differ only in their rendering and in whether None may be
+// stored without the caller asking (a logical attribute renders None as the
+// absent attribute, so it always allows it).
+enum class Truth { flag, word };
+
+template <Truth kind>
+struct TruthAttribute {
     core::BooleanPropertyRecord base;
     PyObject* attrtype;
     int sync;
@@ -15,27 +21,101 @@ struct BooleanAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
-    static constexpr auto object_fields = std::tuple{&BooleanAttribute::attrtype, &BooleanAttribute::attrname};
+    static constexpr auto object_fields =
+        std::tuple{&TruthAttribute::attrtype, &TruthAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{};
-    static int set_defaults(BooleanAttribute* self)
+    static int set_defaults(TruthAttribute* self)
     {
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        self->sync = 0;
         set_field(self->attrname, Ref::borrow(str::empty));
+        set_field(self->attrtype, Ref::borrow(str::empty));
         return 0;
     }
-    static PyObject* render(PyObject*, PyObject*)
-    {
-        PyErr_SetString(PyExc_NotImplementedError, "_BooleanAttribute.attrvalue");
-        return nullptr;
-    }
+    static PyObject* render(PyObject* self, PyObject* obj);
 };
 
-PyGetSetDef BooleanAttribute_getset[] = {
-    sync_member<BooleanAttribute>(),
-    attrname_member<BooleanAttribute>(),
-    object_member<BooleanAttribute, &BooleanAttribute::attrtype>("attrtype"),
+using BooleanAttribute = TruthAttribute<Truth::flag>;
+using LogicalAttribute = TruthAttribute<Truth::word>;
+
+template <>
+PyTypeObject BooleanAttribute::type;
+template <>
+PyTypeObject LogicalAttribute::type;
+template <>
+AttributeTable BooleanAttribute::table;
+template <>
+AttributeTable LogicalAttribute::table;
+
+PyObject* str_true;
+PyObject* str_false;
+const StringSpec strings[] = {
+    {&str_true, "true"},
+    {&str_false, "false"},
+    {nullptr, nullptr},
+};
+
+template <Truth kind>
+int TruthAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+{
+    using T = TruthAttribute<kind>;
+    Ref kwargs = copy_keywords(kwds);
+    if (!kwargs || take_common_keywords(reinterpret_cast<T*>(o), kwargs.get()) < 0)
+        return -1;
+    if constexpr (kind == Truth::word) {
+        if (force_allownone(kwargs.get()) < 0)
+            return -1;
+    }
+    return call_base_init(&T::type, o, args, kwargs.get());
+}
+
+// On: the attribute's name, read as Python code would read self.attrname, so
+// that a subclass's attrname property is honoured. Off: left out.
+template <>
+PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
+{
+    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    if (!value)
+        return nullptr;
+    int truth = PyObject_IsTrue(value.get());
+    if (truth < 0)
+        return nullptr;
+    if (!truth)
+        return Py_NewRef(str::empty);
+    // An exact instance has no way to reach anything but the type's own
+    // attrname property: call it without the lookup.
+    if (Py_IS_TYPE(o, &BooleanAttribute::type))
+        return get_attrname<BooleanAttribute>(o, nullptr);
+    return PyObject_GetAttr(o, str::attrname);
+}
+
+template <>
+PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
+{
+    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    if (!value)
+        return nullptr;
+    if (value.get() == Py_None)
+        return Py_NewRef(str::empty);
+    int truth = PyObject_IsTrue(value.get());
+    if (truth < 0)
+        return nullptr;
+    return Py_NewRef(truth ? str_true : str_false);
+}
+
+template <Truth kind>
+PyGetSetDef getset[] = {
+    sync_member<TruthAttribute<kind>>(),
+    attrname_member<TruthAttribute<kind>>(),
+    object_member<TruthAttribute<kind>, &TruthAttribute<kind>::attrtype>("attrtype"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+template <Truth kind>
+void fill_table()
+{
+    TruthAttribute<kind>::table.base = *g.boolean_property_table;
+    TruthAttribute<kind>::table.attrvalue = attrvalue_entry<TruthAttribute<kind>>;
+}
 
 const char BooleanAttribute_doc[] =
     "Boolean Html attribute class which returns `attrname` as the\n"
@@ -49,43 +129,6 @@ const char BooleanAttribute_doc[] =
     "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
     "    ";
 
-void BooleanAttribute_fill_table()
-{
-    BooleanAttribute::table.base = *g.boolean_property_table;
-    BooleanAttribute::table.attrvalue = attrvalue_entry<BooleanAttribute>;
-}
-
-
-struct LogicalAttribute {
-    core::BooleanPropertyRecord base;
-    PyObject* attrtype;
-    int sync;
-    PyObject* attrname;
-
-    static PyTypeObject type;
-    static AttributeTable table;
-    static constexpr auto object_fields = std::tuple{&LogicalAttribute::attrtype, &LogicalAttribute::attrname};
-    static constexpr auto gc_fields = std::tuple{};
-    static int set_defaults(LogicalAttribute* self)
-    {
-        set_field(self->attrtype, Ref::borrow(str::empty));
-        set_field(self->attrname, Ref::borrow(str::empty));
-        return 0;
-    }
-    static PyObject* render(PyObject*, PyObject*)
-    {
-        PyErr_SetString(PyExc_NotImplementedError, "_LogicalAttribute.attrvalue");
-        return nullptr;
-    }
-};
-
-PyGetSetDef LogicalAttribute_getset[] = {
-    sync_member<LogicalAttribute>(),
-    attrname_member<LogicalAttribute>(),
-    object_member<LogicalAttribute, &LogicalAttribute::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
 const char LogicalAttribute_doc[] =
     "Logical html attribute class which returns 'true' or 'false' as string type and empty string when it is None.\n"
     "\n"
@@ -97,29 +140,30 @@ const char LogicalAttribute_doc[] =
     "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
     "    ";
 
-void LogicalAttribute_fill_table()
-{
-    LogicalAttribute::table.base = *g.boolean_property_table;
-    LogicalAttribute::table.attrvalue = attrvalue_entry<LogicalAttribute>;
-}
-
-
 }  // namespace
 
-AttributeTable BooleanAttribute::table;
+template <>
+AttributeTable BooleanAttribute::table{};
+template <>
 PyTypeObject BooleanAttribute::type = make_attribute_type<BooleanAttribute>(
-    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc, BooleanAttribute_getset, nullptr);
+    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc, getset<Truth::flag>,
+    TruthAttribute_init<Truth::flag>);
+
+template <>
+AttributeTable LogicalAttribute::table{};
+template <>
+PyTypeObject LogicalAttribute::type = make_attribute_type<LogicalAttribute>(
+    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc, getset<Truth::word>,
+    TruthAttribute_init<Truth::word>);
 
 extern const AttributeTypeInfo boolean_attribute_info = {
-    &BooleanAttribute::type, "_BooleanAttribute", Base::boolean, BooleanAttribute_fill_table, &BooleanAttribute::table, BooleanAttribute::render, nullptr,
+    &BooleanAttribute::type, "_BooleanAttribute", Base::boolean, fill_table<Truth::flag>,
+    &BooleanAttribute::table, BooleanAttribute::render, strings,
 };
 
-AttributeTable LogicalAttribute::table;
-PyTypeObject LogicalAttribute::type = make_attribute_type<LogicalAttribute>(
-    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc, LogicalAttribute_getset, nullptr);
-
 extern const AttributeTypeInfo logical_attribute_info = {
-    &LogicalAttribute::type, "_LogicalAttribute", Base::boolean, LogicalAttribute_fill_table, &LogicalAttribute::table, LogicalAttribute::render, nullptr,
+    &LogicalAttribute::type, "_LogicalAttribute", Base::boolean, fill_table<Truth::word>,
+    &LogicalAttribute::table, LogicalAttribute::render, nullptr,
 };
 
 }  // namespace vora::attributes

@@ -1,6 +1,8 @@
-// _ListAttribute: a list setting rendered as its comma-separated items.
-// (Shell: base, table and docstring; behaviour to come.)
+// _ListAttribute: a list setting, optionally of a required length, rendered
+// as its comma-separated items.
+#include "common/args.hpp"
 #include "vora/core/attribute_shape.hpp"
+#include "vora/core/item_text.hpp"
 
 namespace vora::attributes {
 
@@ -10,33 +12,123 @@ struct ListAttribute {
     core::ListPropertyRecord base;
     PyObject* attrtype;
     int sync;
+    PyObject* length;    // required number of items, or None
     PyObject* attrname;
 
     static PyTypeObject type;
     static AttributeTable table;
-    static constexpr auto object_fields = std::tuple{&ListAttribute::attrtype, &ListAttribute::attrname};
-    static constexpr auto gc_fields = std::tuple{};
+    static constexpr auto object_fields =
+        std::tuple{&ListAttribute::attrtype, &ListAttribute::length, &ListAttribute::attrname};
+    static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
     static int set_defaults(ListAttribute* self)
     {
         set_field(self->attrtype, Ref::borrow(str::empty));
+        self->sync = 0;
         set_field(self->attrname, Ref::borrow(str::empty));
         return 0;
     }
-    static PyObject* render(PyObject*, PyObject*)
-    {
-        PyErr_SetString(PyExc_NotImplementedError, "_ListAttribute.attrvalue");
-        return nullptr;
-    }
+    static PyObject* render(PyObject* self, PyObject* obj);
 };
 
-PyGetSetDef ListAttribute_getset[] = {
+PyObject* str_length;
+PyObject* str_observable_list;
+PyObject* str_comma;
+const StringSpec strings[] = {
+    {&str_comma, ", "},
+    {&str_length, "length"},
+    {&str_observable_list, "ObservableList"},
+    {nullptr, nullptr},
+};
+
+int ListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+{
+    auto* self = reinterpret_cast<ListAttribute*>(o);
+    Ref kwargs = copy_keywords(kwds);
+    if (!kwargs || take_common_keywords(self, kwargs.get()) < 0)
+        return -1;
+    PyObject* length;
+    if (PyDict_GetItemRef(kwargs.get(), str_length, &length) < 0)
+        return -1;
+    set_field(self->length, length ? Ref::steal(length) : Ref::borrow(Py_None));
+    return call_base_init(&ListAttribute::type, o, args, kwargs.get());
+}
+
+// ------------------------------------------------------- native table entries
+
+VORA_COLD PyObject* raise_wrong_length(PyObject* length)
+{
+    Ref shown = Ref::steal(PyObject_Format(length, str::empty));
+    if (!shown)
+        return nullptr;
+    return raise_value_error(
+        Ref::steal(PyUnicode_FromFormat("Length of input array is wrong, must be %U", shown.get())));
+}
+
+// The length test comes before the type test, so a plain list of the wrong
+// length is reported for its length.
+PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
+{
+    Ref accepted = Ref::steal(g.property_table->check(o, obj, value));
+    if (!accepted)
+        return nullptr;
+    int truth = PyObject_IsTrue(accepted.get());
+    if (truth < 0)
+        return nullptr;
+    if (truth)
+        Py_RETURN_TRUE;
+    Ref length = Ref::borrow(reinterpret_cast<ListAttribute*>(o)->length);
+    if (length.get() != Py_None) {
+        Py_ssize_t n = PyObject_Size(value);
+        if (n < 0)
+            return nullptr;
+        Ref size = Ref::steal(PyLong_FromSsize_t(n));
+        if (!size)
+            return nullptr;
+        Ref differs = Ref::steal(PyObject_RichCompare(size.get(), length.get(), Py_NE));
+        if (!differs)
+            return nullptr;
+        int wrong = PyObject_IsTrue(differs.get());
+        if (wrong < 0)
+            return nullptr;
+        if (wrong)
+            return raise_wrong_length(length.get());
+    }
+    Ref observable_list = module_global(str_observable_list);
+    if (!observable_list)
+        return nullptr;
+    if (reinterpret_cast<PyObject*>(Py_TYPE(value)) != observable_list.get())
+        return raise_value_error(owner_message(o, obj, " accept only ObservableList"));
+    Py_RETURN_NONE;
+}
+
+PyObject* ListAttribute_check(PyObject* o, PyObject* obj, PyObject* value)
+{
+    return checked(check(o, obj, value));
+}
+
+PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
+{
+    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    if (!value)
+        return nullptr;
+    int truth = PyObject_IsTrue(value.get());
+    if (truth < 0)
+        return nullptr;
+    if (!truth)
+        return Py_NewRef(str::empty);
+    return join_items(value.get(), str_comma);
+}
+
+// ----------------------------------------------------------------- the type
+
+PyGetSetDef getset[] = {
     sync_member<ListAttribute>(),
     attrname_member<ListAttribute>(),
     object_member<ListAttribute, &ListAttribute::attrtype>("attrtype"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-const char ListAttribute_doc[] =
+const char doc[] =
     "List html attribute class which returns comma separated list of values as strings.\n"
     "\n"
     "    :Parameters:\n"
@@ -47,21 +139,23 @@ const char ListAttribute_doc[] =
     "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
     "    ";
 
-void ListAttribute_fill_table()
+void fill_table()
 {
-    ListAttribute::table.base = *g.list_property_table;
-    ListAttribute::table.attrvalue = attrvalue_entry<ListAttribute>;
+    auto& t = ListAttribute::table;
+    t.base = *g.list_property_table;
+    t.base.check = ListAttribute_check;
+    t.attrvalue = attrvalue_entry<ListAttribute>;
 }
-
 
 }  // namespace
 
 AttributeTable ListAttribute::table;
 PyTypeObject ListAttribute::type = make_attribute_type<ListAttribute>(
-    "vora.core._attributes._ListAttribute", ListAttribute_doc, ListAttribute_getset, nullptr);
+    "vora.core._attributes._ListAttribute", doc, getset, ListAttribute_init);
 
 extern const AttributeTypeInfo list_attribute_info = {
-    &ListAttribute::type, "_ListAttribute", Base::list, ListAttribute_fill_table, &ListAttribute::table, ListAttribute::render, nullptr,
+    &ListAttribute::type, "_ListAttribute", Base::list, fill_table,
+    &ListAttribute::table, ListAttribute::render, strings,
 };
 
 }  // namespace vora::attributes
