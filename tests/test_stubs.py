@@ -1,0 +1,34 @@
+"""The shipped type stubs agree with the built modules (mypy's stubtest)."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import vora
+
+SITE = pathlib.Path(vora.__file__).resolve().parent.parent
+
+# The framework core is not ours to describe: it ships no stubs.
+MYPY_CONFIG = """\
+[mypy]
+[mypy-vora.core.properties,vora.core._event,vora.core.utils]
+ignore_missing_imports = True
+"""
+
+
+@pytest.mark.skipif(shutil.which("stubtest") is None, reason="mypy's stubtest is not installed")
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="mypy runs on the release interpreter")
+def test_stubs_match_the_modules(tmp_path):
+    assert (SITE / "vora" / "py.typed").exists()
+    config = tmp_path / "mypy.ini"
+    config.write_text(MYPY_CONFIG)
+    env = dict(os.environ, MYPYPATH=str(SITE), PYTHONPATH=str(SITE))
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
+         "--concise", "vora.uix._html", "vora.core._attributes"],
+        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr
