@@ -20,7 +20,7 @@ struct ModuleOnce {
 };
 
 // Py_mod_create: refuses a second interpreter, hands back the module object
-// already executed in this process, or makes a new one from the spec.
+// already executed in this process, or makes a new one from the import spec.
 PyObject* module_create(ModuleOnce& once, PyObject* spec);
 
 // The first steps of Py_mod_exec: returns 1 when this module object was

@@ -1,22 +1,144 @@
-// vora.uix._html: the module frame (creation, execution, namespace).
+// vora.uix._html: the module frame (creation, execution, namespace) and the
+// module body that binds html_escape, the template text and the functions.
+#include "common/imports.hpp"
 #include "common/module.hpp"
+#include "html.hpp"
+
+namespace vora::html {
+
+State g_state;
 
 namespace {
 
 vora::ModuleOnce g_once{"vora.uix._html", "_html"};
 
+constexpr const char kDoc[] =
+    "Fast HTML attribute joiners and the default element template renderer.\n"
+    "\n"
+    "The default ``html_tpl`` on :class:`~vora.uix.element.Element` is a small\n"
+    "Tornado template whose *run* cost dominates tree serialization. This module\n"
+    "reproduces that template's output (including its whitespace) without Tornado.\n"
+    "Custom ``html_tpl`` values still go through Tornado.\n";
+
+// The template that render_default_html reproduces, for the element code.
+constexpr const char kDefaultHtmlTpl[] =
+    "<{{obj.tagname}} id=\"{{obj.tagid}}\" {% if obj.cls %} class=\"{{obj.cls}}\" {% end %}"
+    "{% if obj.style %} style=\"{{obj.style}}\" {% end %} {% raw obj.attributes %} >"
+    "{%raw obj.content%}</{{obj.tagname}}>";
+static_assert(sizeof kDefaultHtmlTpl - 1 == 196);
+
+int intern(PyObject*& slot, const char* text)
+{
+    if (!slot)
+        slot = PyUnicode_InternFromString(text);
+    return slot ? 0 : -1;
+}
+
+// The process-wide constants; kept from a failed execution for the next one.
+int make_state()
+{
+    if (intern(g_state.str_items, "items") < 0 || intern(g_state.str_values, "values") < 0 ||
+        intern(g_state.str_html_escape, "html_escape") < 0)
+        return -1;
+    if (!g_state.kwnames_quote) {
+        g_state.kwnames_quote = Py_BuildValue("(s)", "quote");
+        if (!g_state.kwnames_quote)
+            return -1;
+    }
+    if (!g_state.builtins) {
+        Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+        if (!builtins)
+            return -1;
+        g_state.builtins = Py_NewRef(PyModule_GetDict(builtins.get()));
+    }
+    return 0;
+}
+
+// True for the function the html module itself defines as escape: only that
+// one may be replaced by the native escaping. An object put in its place
+// before this module loaded is called like any later replacement.
+int is_standard_escape(PyObject* escape)
+{
+    if (!PyFunction_Check(escape))
+        return 0;
+    PyObject* module = PyFunction_GetModule(escape);  // borrowed
+    if (!module || !PyUnicode_Check(module) || !PyUnicode_EqualToUTF8(module, "html"))
+        return 0;
+    Ref qualname = Ref::steal(PyObject_GetAttrString(escape, "__qualname__"));
+    if (!qualname)
+        return -1;
+    return PyUnicode_Check(qualname.get()) && PyUnicode_EqualToUTF8(qualname.get(), "escape");
+}
+
+// from html import escape as html_escape
+int bind_html_escape(PyObject* module)
+{
+    Ref name = Ref::steal(PyUnicode_InternFromString("escape"));
+    if (!name)
+        return -1;
+    Ref fromlist = Ref::steal(PyTuple_Pack(1, name.get()));
+    if (!fromlist)
+        return -1;
+    Ref html = Ref::steal(
+        PyImport_ImportModuleLevel("html", PyModule_GetDict(module), nullptr, fromlist.get(), 0));
+    if (!html)
+        return -1;
+    Ref escape = import_from(html.get(), name.get());
+    if (!escape)
+        return -1;
+    int standard = is_standard_escape(escape.get());
+    if (standard < 0 || PyModule_AddObjectRef(module, "html_escape", escape.get()) < 0)
+        return -1;
+    Py_XSETREF(g_state.std_escape, standard ? escape.release() : nullptr);
+    return 0;
+}
+
+int add_function(PyObject* module, PyObject* module_name, PyMethodDef* def)
+{
+    Ref function = Ref::steal(PyCFunction_NewEx(def, module, module_name));
+    if (!function)
+        return -1;
+    return PyModule_AddObjectRef(module, def->ml_name, function.get());
+}
+
+// The module body, in the order its globals are bound.
+int run_body(PyObject* module)
+{
+    if (bind_html_escape(module) < 0)
+        return -1;
+    Ref all = Ref::steal(Py_BuildValue("(sssss)", "DEFAULT_HTML_TPL", "join_style", "join_cls",
+                                       "join_attributes", "render_default_html"));
+    if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0)
+        return -1;
+    Ref tpl = Ref::steal(PyUnicode_FromStringAndSize(kDefaultHtmlTpl, sizeof kDefaultHtmlTpl - 1));
+    if (!tpl || PyModule_AddObjectRef(module, "DEFAULT_HTML_TPL", tpl.get()) < 0)
+        return -1;
+    Ref module_name = Ref::steal(PyUnicode_FromString(g_once.qualified_name));
+    if (!module_name)
+        return -1;
+    for (PyMethodDef* def :
+         {&join_style_def, &join_cls_def, &join_attributes_def, &render_default_html_def}) {
+        if (add_function(module, module_name.get(), def) < 0)
+            return -1;
+    }
+    Ref test = Ref::steal(PyDict_New());
+    if (!test || PyModule_AddObjectRef(module, "__test__", test.get()) < 0)
+        return -1;
+    return 0;
+}
+
 PyObject* html_create(PyObject* spec, PyModuleDef*)
 {
-    return vora::checked(vora::module_create(g_once, spec));
+    return checked(vora::module_create(g_once, spec));
 }
 
 int html_exec(PyObject* module)
 {
     int status = vora::module_exec_begin(g_once, module);
     if (status != 0)
-        return status < 0 ? vora::module_exec_failed(g_once) : 0;
-    if (vora::module_register(g_once) < 0)
-        return vora::module_exec_failed(g_once);
+        return checked(status < 0 ? vora::module_exec_failed(g_once) : 0);
+    if (make_state() < 0 || vora::module_register(g_once) < 0 || run_body(module) < 0)
+        return checked(vora::module_exec_failed(g_once));
     return 0;
 }
 
@@ -29,7 +151,7 @@ PyModuleDef_Slot g_slots[] = {
 PyModuleDef g_def = {
     PyModuleDef_HEAD_INIT,
     "_html",
-    nullptr,
+    kDoc,
     0,
     nullptr,
     g_slots,
@@ -40,7 +162,9 @@ PyModuleDef g_def = {
 
 }  // namespace
 
+}  // namespace vora::html
+
 PyMODINIT_FUNC PyInit__html()
 {
-    return PyModuleDef_Init(&g_def);
+    return PyModuleDef_Init(&vora::html::g_def);
 }
