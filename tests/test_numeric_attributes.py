@@ -3,6 +3,7 @@ and rendering with units."""
 
 import gc
 import struct
+import sys
 import weakref
 
 import pytest
@@ -302,3 +303,34 @@ def test_options_take_part_in_collection(cls):
     del attr
     gc.collect()
     assert probe() is None and len(collected) == 1
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
+def test_no_reference_leaks():
+    class Sub(_NumericAttribute):
+        def get_units(self, obj):
+            return "px"
+
+    class Box(EventDispatcher):
+        numeric = _NumericAttribute(options=["auto"])
+        attr = _BoundedNumericAttribute(min=0, max=10, options=["auto"])
+        sub = Sub()
+
+    owner, numeric, attr, sub = Box(), Box.numeric, Box.attr, Box.sub
+
+    def exercise():
+        for value in (None, 3, "auto", "2px", "bad", (1, "px"), (1, 2, 3), [1], {}, True, 11):
+            for prop in (numeric, attr):
+                outcome(table_calls.convert, prop, owner, value)
+                outcome(table_calls.check, prop, owner, value)
+        for value in (None, "auto", 2, 2.5):
+            owner.storage[sub.key].value = value
+            sub.attrvalue(owner)
+
+    exercise()
+    gc.collect()
+    before = sys.gettotalrefcount()
+    for _ in range(50):
+        exercise()
+    gc.collect()
+    assert sys.gettotalrefcount() - before < 50
