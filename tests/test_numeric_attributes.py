@@ -2,6 +2,8 @@
 and rendering with units."""
 
 import gc
+import math
+import random
 import struct
 import sys
 import weakref
@@ -216,8 +218,10 @@ def test_bounded_convert_hands_the_rest_to_the_base(value):
 
 # --------------------------------------------------------------- rendering
 
-@pytest.mark.parametrize("value", [10, 2**70, 12.5, 3.0, 1e22, single(0.1), True, Formatted()])
-@pytest.mark.parametrize("units", ["px", "%", "", None, 0, 7, Formatted()])
+@pytest.mark.parametrize("value", [
+    10, -7, 0, 2**29, -2**40, 2**70, 12.5, -0.0, 3.0, 1e22, single(0.1), float("nan"), True,
+    Formatted()])
+@pytest.mark.parametrize("units", ["px", "%", "", None, 0, 7, Formatted(), "é", "€", "𝔭"])
 @pytest.mark.parametrize("cls", BOTH)
 def test_rendering_follows_str_format(cls, value, units):
     class Sub(cls):
@@ -230,6 +234,34 @@ def test_rendering_follows_str_format(cls, value, units):
     expected = "{0}{1}".format(value, units) if units else "{0}".format(value)
     result = attr.attrvalue(owner)
     assert result == expected and type(result) is str
+
+
+def float_samples():
+    rng = random.Random(20)
+    edges = [0.0, 1e-4, 2.0**50, 1e15, 1e16, 1e17, 5e-324, 1.7976931348623157e308, 0.1 + 0.2,
+             2.0**50 - 0.5, 123456789.123456789, 1 / 3, float("inf")]
+    for value in edges + [0.1, 0.5, 12.5, 100.0, 1e-3, 0.07, 1920.0]:
+        yield from (value, -value, math.nextafter(value, math.inf), math.nextafter(value, 0))
+    for _ in range(2000):
+        yield round(rng.uniform(-1e4, 1e4), rng.randrange(0, 9))
+        yield rng.uniform(-1, 1) * 10.0 ** rng.randrange(-8, 20)
+        yield struct.unpack("d", struct.pack("Q", rng.getrandbits(64)))[0]
+
+
+def test_floats_render_as_repr():
+    class Sub(_NumericAttribute):
+        def get_units(self, obj):
+            return "px"
+
+    attr = Sub()
+    owner = owner_of(attr)
+    storage = owner.storage[attr.key]
+    wrong = []
+    for value in float_samples():
+        storage.value = value
+        if attr.attrvalue(owner) != repr(value) + "px":
+            wrong.append(value)
+    assert wrong == []
 
 
 @pytest.mark.parametrize("cls", BOTH)

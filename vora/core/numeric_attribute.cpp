@@ -1,5 +1,9 @@
 // _NumericAttribute and _BoundedNumericAttribute: numbers with an optional CSS
 // unit, the second bounded by a minimum and a maximum.
+#include <cmath>
+#include <cstring>
+#include <iterator>
+
 #include "common/args.hpp"
 #include "vora/core/attribute_shape.hpp"
 
@@ -199,13 +203,132 @@ PyObject* BoundedNumericAttribute_convert(PyObject* self, PyObject* obj, PyObjec
 // format(x, "") as an exact str: what one field of str.format contributes.
 Ref format_field(PyObject* x)
 {
-    // float.__format__ with an empty spec is str(); skip the method lookup.
-    if (PyFloat_CheckExact(x))
-        return Ref::steal(PyObject_Str(x));
     Ref text = Ref::steal(PyObject_Format(x, str::empty));
     if (!text || PyUnicode_CheckExact(text.get()))
         return text;
     return Ref::steal(PyUnicode_FromObject(text.get()));
+}
+
+// ASCII text followed by units (an exact str, or nullptr for none), as one
+// new str allocated at its final size and width.
+PyObject* join_ascii(const char* text, Py_ssize_t length, PyObject* units)
+{
+    Py_ssize_t unit_length = units ? PyUnicode_GET_LENGTH(units) : 0;
+    Py_UCS4 maxchar = units ? PyUnicode_MAX_CHAR_VALUE(units) : 0x7f;
+    PyObject* out = PyUnicode_New(length + unit_length, maxchar < 0x7f ? 0x7f : maxchar);
+    if (!out)
+        return nullptr;
+    int kind = PyUnicode_KIND(out);
+    void* data = PyUnicode_DATA(out);
+    if (kind == PyUnicode_1BYTE_KIND) {
+        std::memcpy(data, text, static_cast<size_t>(length));
+        if (unit_length)
+            std::memcpy(static_cast<char*>(data) + length, PyUnicode_DATA(units),
+                        static_cast<size_t>(unit_length));
+        return out;
+    }
+    for (Py_ssize_t i = 0; i < length; ++i)
+        PyUnicode_WRITE(kind, data, i, static_cast<Py_UCS4>(text[i]));
+    if (PyUnicode_CopyCharacters(out, length, units, 0, unit_length) < 0) {
+        Py_DECREF(out);
+        return nullptr;
+    }
+    return out;
+}
+
+// The decimal digits of v into the end of buffer; returns where they start.
+char* decimal(Py_ssize_t v, char* end)
+{
+    size_t u = v < 0 ? 0 - static_cast<size_t>(v) : static_cast<size_t>(v);
+    do {
+        *--end = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0)
+        *--end = '-';
+    return end;
+}
+
+// repr(x) for the floats that settings hold in practice (12.5, 0.75, 1920.0):
+// values from 1e-4 to 2**50 that are m / 10**k for some integer m. The first
+// k that reads back as x gives the shortest digits, as float.__repr__ has
+// them; below 2**50 the fraction closest to x is the only one that reads
+// back, so rounding x * 10**k finds it. Writes into out (32 bytes) and
+// returns the length, or 0 for other values, which take the interpreter's
+// own (much slower) conversion.
+Py_ssize_t short_float_repr(double x, char* out)
+{
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                        1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    constexpr double limit = 0x1p50;
+    char* o = out;
+    if (std::signbit(x))
+        *o++ = '-';
+    double a = std::fabs(x);
+    if (a == 0.0) {
+        std::memcpy(o, "0.0", 3);
+        return o + 3 - out;
+    }
+    if (!(a >= 1e-4 && a < limit))
+        return 0;
+    for (int k = 0; k < static_cast<int>(std::size(powers)); ++k) {
+        double scaled = a * powers[k];
+        if (scaled >= limit)
+            return 0;
+        double m = std::nearbyint(scaled);
+        if (m / powers[k] != a)
+            continue;
+        char buffer[24];
+        char* end = buffer + sizeof buffer;
+        char* digits = decimal(static_cast<Py_ssize_t>(m), end);
+        int n = static_cast<int>(end - digits);
+        int point = n - k;  // digits before the decimal point; -3 at least
+        auto put = [&](const char* from, int count) {
+            std::memcpy(o, from, static_cast<size_t>(count));
+            o += count;
+        };
+        if (k == 0) {
+            put(digits, n);
+            put(".0", 2);
+        } else if (point > 0) {
+            put(digits, point);
+            *o++ = '.';
+            put(digits + point, k);
+        } else {
+            put("0.000", 2 - point);
+            put(digits, n);
+        }
+        return o - out;
+    }
+    return 0;
+}
+
+// "{0}{1}" or "{0}" for the numbers almost every element holds, exact ints
+// below 2**30 and exact floats, with units an exact str or nullptr:
+// format(x, "") is str(x) for both, written straight into the result.
+// Returns nullptr without an exception when the value is of another kind.
+PyObject* render_plain_number(PyObject* value, PyObject* units)
+{
+    if (PyLong_CheckExact(value) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
+        char buffer[24];
+        char* end = buffer + sizeof buffer;
+        char* start = decimal(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(value)), end);
+        return join_ascii(start, end - start, units);
+    }
+    if (PyFloat_CheckExact(value)) {
+        char buffer[32];
+        if (Py_ssize_t length = short_float_repr(PyFloat_AS_DOUBLE(value), buffer))
+            return join_ascii(buffer, length, units);
+        // float.__repr__'s own conversion.
+        char* text = PyOS_double_to_string(PyFloat_AS_DOUBLE(value), 'r', 0, Py_DTSF_ADD_DOT_0,
+                                           nullptr);
+        if (!text)
+            return PyErr_NoMemory();
+        PyObject* out = join_ascii(text, static_cast<Py_ssize_t>(std::strlen(text)), units);
+        PyMem_Free(text);
+        return out;
+    }
+    return nullptr;
 }
 
 // The stored value followed by the owner's unit, if any: "{0}{1}" or "{0}".
@@ -223,9 +346,15 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     Ref units = Ref::steal(PyObject_CallMethodOneArg(self, str_get_units, obj));
     if (!units)
         return nullptr;
-    int has_units = PyObject_IsTrue(units.get());
+    bool exact = PyUnicode_CheckExact(units.get());
+    int has_units = exact ? PyUnicode_GET_LENGTH(units.get()) != 0 : PyObject_IsTrue(units.get());
     if (has_units < 0)
         return nullptr;
+    if (!has_units || exact) {
+        PyObject* text = render_plain_number(value.get(), has_units ? units.get() : nullptr);
+        if (text || PyErr_Occurred())
+            return text;
+    }
     Ref number = format_field(value.get());
     if (!number || !has_units)
         return number.release();
