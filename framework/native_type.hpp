@@ -1,0 +1,95 @@
+// Building blocks of the framework's static extension types: the type object
+// head, and the deallocation, traversal and clearing of a type that appends
+// object fields to its base's record and chains to the base for the rest.
+#pragma once
+
+#include <Python.h>
+
+#include "common/ref.hpp"
+
+#include <iterator>
+
+namespace vora::framework {
+
+// A zeroed static type object with the head of an immortal static object.
+// Filled field by field by the caller: aggregate initialisation of
+// PyTypeObject cannot skip members without a warning in C++.
+inline PyTypeObject static_type(const char* name, Py_ssize_t basicsize, unsigned long flags,
+                                const char* doc)
+{
+    static const PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    PyTypeObject t{};
+    t.ob_base = head[0];
+    t.tp_name = name;
+    t.tp_basicsize = basicsize;
+    t.tp_flags = flags;
+    t.tp_doc = doc;
+    return t;
+}
+
+// Flags of a type that native and Python code may extend and whose fields
+// may hold cycles.
+constexpr unsigned long extensible_gc_flags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+
+// Flags of such a type that adds no object fields: the interpreter gives it
+// the collector flag together with its base's traverse and clear.
+constexpr unsigned long extensible_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+
+// Slots of a type whose record appends the object fields `Fields` to the
+// record of `base`: each releases, visits or clears its own fields and hands
+// the rest to the base (a base without traverse or clear holds no objects),
+// as a native subclass in another module does. The base's deallocator
+// untracks again (harmless) and frees with the instance type's tp_free.
+template <class Record, PyTypeObject* base, PyObject* Record::*... Fields>
+struct Chained {
+    static Record* record(PyObject* self) { return reinterpret_cast<Record*>(self); }
+    static void release(PyObject*& field) { Py_CLEAR(field); }
+
+    static void dealloc(PyObject* self)
+    {
+        PyObject_GC_UnTrack(self);
+        Record* r = record(self);
+        (release(r->*Fields), ...);
+        base->tp_dealloc(self);
+    }
+
+    static int traverse(PyObject* self, visitproc visit, void* arg)
+    {
+        if (base->tp_traverse) {
+            if (int err = base->tp_traverse(self, visit, arg))
+                return err;
+        }
+        Record* r = record(self);
+        int err = 0;
+        ((err = err ? err : (r->*Fields ? visit(r->*Fields, arg) : 0)), ...);
+        return err;
+    }
+
+    static int clear(PyObject* self)
+    {
+        if (base->tp_clear)
+            base->tp_clear(self);
+        Record* r = record(self);
+        (set_field(r->*Fields, Ref::borrow(Py_None)), ...);
+        return 0;
+    }
+
+    static void install(PyTypeObject& t)
+    {
+        t.tp_base = base;
+        t.tp_dealloc = dealloc;
+        t.tp_traverse = traverse;
+        t.tp_clear = clear;
+    }
+};
+
+// A METH_FASTCALL (| METH_KEYWORDS) function as the PyCFunction that
+// PyMethodDef stores; the flags tell the interpreter its real signature.
+template <class F>
+PyCFunction as_method(F f)
+{
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+}  // namespace vora::framework
