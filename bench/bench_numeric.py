@@ -67,7 +67,7 @@ def main():
         ns = compare(f"attrvalue: {title}", [
             Case("pure-Python descriptor", f"PyBox.{attr}.attrvalue(pybox)", env),
             Case("native", f"Box.{attr}.attrvalue(box)", env),
-        ])
+        ], rounds=21)  # more rounds: the best one is less disturbed on a busy machine
         ok &= goal(f"{title}: at least 3x the pure-Python descriptor", ns[0] / ns[1] >= 3)
     return ok
 

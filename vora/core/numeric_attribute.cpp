@@ -75,12 +75,12 @@ int NumericShape_init(PyObject* o, PyObject* args, PyObject* kwds)
     T* self = record<T>(o);
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs)
-        return -1;
+        return checked(-1);
     if (take_common_keywords(self, kwargs.get()) < 0 ||
         take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
-        return -1;
-    return call_base_init(&T::type, o, args, kwargs.get());
+        return checked(-1);
+    return checked(call_base_init(&T::type, o, args, kwargs.get()));
 }
 
 // ----------------------------------------------------------- shared helpers
@@ -375,6 +375,14 @@ PyGetSetDef getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// A check or convert entry as the table holds it: in a debug build, an
+// error result must come with an exception set.
+template <core::CheckFn F>
+PyObject* entry(PyObject* self, PyObject* obj, PyObject* value)
+{
+    return checked(F(self, obj, value));
+}
+
 template <class T>
 void fill_table(const core::NumericPropertyTable* saved, core::CheckFn check, core::ConvertFn convert)
 {
@@ -387,15 +395,15 @@ void fill_table(const core::NumericPropertyTable* saved, core::CheckFn check, co
 
 void NumericAttribute_fill_table()
 {
-    fill_table<NumericAttribute>(g.numeric_property_table, NumericAttribute_check,
-                                 NumericAttribute_convert);
+    fill_table<NumericAttribute>(g.numeric_property_table, entry<NumericAttribute_check>,
+                                 entry<NumericAttribute_convert>);
 }
 
 void BoundedNumericAttribute_fill_table()
 {
     fill_table<BoundedNumericAttribute>(g.bounded_numeric_property_table,
-                                        BoundedNumericAttribute_check,
-                                        BoundedNumericAttribute_convert);
+                                        entry<BoundedNumericAttribute_check>,
+                                        entry<BoundedNumericAttribute_convert>);
 }
 
 const char NumericAttribute_doc[] =
