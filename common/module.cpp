@@ -72,6 +72,7 @@ int module_exec_begin(ModuleOnce& once, PyObject* module)
         PyErr_Format(PyExc_RuntimeError,
                      "Module '%s' has already been imported. Re-initialisation is not supported.",
                      once.short_name);
+        once.refusing = true;
         return -1;
     }
     once.module = Py_NewRef(module);
@@ -113,7 +114,10 @@ int module_exec_failed(ModuleOnce& once)
     } else {
         PyErr_Format(PyExc_ImportError, "init %s", once.qualified_name);
     }
-    Py_CLEAR(once.module);
+    if (once.refusing)
+        once.refusing = false;
+    else
+        Py_CLEAR(once.module);
     return -1;
 }
 

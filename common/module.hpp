@@ -17,6 +17,9 @@ struct ModuleOnce {
     const char* qualified_name;  // "vora.uix._html"
     const char* short_name;      // "_html"
     PyObject* module = nullptr;  // the executed module object (owned)
+    // Set while a refused execution of another module object fails: the
+    // record then stays with the module already executed.
+    bool refusing = false;
 };
 
 // Py_mod_create: refuses a second interpreter, hands back the module object
@@ -34,7 +37,8 @@ int module_register(ModuleOnce& once);
 
 // Ends a failed Py_mod_exec: adds "init <name>" to the traceback (or raises
 // ImportError with that text when nothing is pending) and drops the record,
-// so a later import may run the execution again. Returns -1.
+// so a later import may run the execution again; a refused execution of a
+// second module object keeps the record of the first. Returns -1.
 int module_exec_failed(ModuleOnce& once);
 
 }  // namespace vora

@@ -5,15 +5,20 @@
 
 namespace vora {
 
-// A zeroed static type object with its header, name and instance size; the
-// caller sets the slots it needs, then readies it.
-inline PyTypeObject static_type(const char* name, Py_ssize_t basicsize)
+// A zeroed static type object with the head of an immortal static object,
+// its name, instance size, flags and docstring; the caller sets the slots it
+// needs, then readies it. (Aggregate initialisation of PyTypeObject cannot
+// skip members without a warning in C++.)
+inline PyTypeObject static_type(const char* name, Py_ssize_t basicsize,
+                                unsigned long flags = Py_TPFLAGS_DEFAULT, const char* doc = nullptr)
 {
-    PyVarObject head = {PyObject_HEAD_INIT(nullptr) 0};
+    static const PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
     PyTypeObject t{};
-    t.ob_base = head;
+    t.ob_base = head[0];
     t.tp_name = name;
     t.tp_basicsize = basicsize;
+    t.tp_flags = flags;
+    t.tp_doc = doc;
     return t;
 }
 

@@ -1,31 +1,18 @@
-// Building blocks of the framework's static extension types: the type object
-// head, and the deallocation, traversal and clearing of a type that appends
-// object fields to its base's record and chains to the base for the rest.
+// Building blocks of the framework's static extension types: the deallocation,
+// traversal and clearing of a type that appends object fields to its base's
+// record and chains to the base for the rest.
 #pragma once
 
 #include <Python.h>
 
 #include "common/ref.hpp"
+#include "common/static_type.hpp"
 
 #include <iterator>
 
 namespace vora::framework {
 
-// A zeroed static type object with the head of an immortal static object.
-// Filled field by field by the caller: aggregate initialisation of
-// PyTypeObject cannot skip members without a warning in C++.
-inline PyTypeObject static_type(const char* name, Py_ssize_t basicsize, unsigned long flags,
-                                const char* doc)
-{
-    static const PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    PyTypeObject t{};
-    t.ob_base = head[0];
-    t.tp_name = name;
-    t.tp_basicsize = basicsize;
-    t.tp_flags = flags;
-    t.tp_doc = doc;
-    return t;
-}
+using vora::static_type;
 
 // Flags of a type that native and Python code may extend and whose fields
 // may hold cycles.

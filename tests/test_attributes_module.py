@@ -277,7 +277,7 @@ def test_load_refuses_a_non_type():
 
 def test_load_needs_every_imported_name():
     line = load_with("del fake.ObservableList")
-    assert line == "ImportError: cannot import name 'ObservableList'"
+    assert line == "ImportError: cannot import name ObservableList"
 
 
 def test_load_failure_names_the_module_in_the_traceback():

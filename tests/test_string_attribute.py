@@ -29,7 +29,8 @@ class Button(EventDispatcher):
 
 def test_defaults():
     attr = Spied()
-    assert (attr.attrtype, attr.attrname, attr.sync, attr.options, attr.values) == ("", "", 0, [], {})
+    attr.__set_name__(EventDispatcher, "label")
+    assert (attr.attrtype, attr.attrname, attr.sync, attr.options, attr.values) == ("", "label", 0, [], {})
     assert attr.base_args == (("",), {"allownone": True})
 
 
@@ -79,9 +80,10 @@ def test_init_refusals(args, kwargs, error, message):
 
 def test_failed_init_keeps_earlier_fields():
     attr = _Attribute.__new__(_Attribute)
+    attr.__set_name__(EventDispatcher, "label")
     with pytest.raises(TypeError):
         attr.__init__(attrtype="style", attrname=5)
-    assert attr.attrtype == "style" and attr.attrname == ""
+    assert attr.attrtype == "style" and attr.attrname == "label"
 
 
 def test_non_string_keyword_names():
@@ -165,6 +167,8 @@ class Equality:
 
     def __eq__(self, other):
         return self.result
+
+    __hash__ = object.__hash__
 
 
 def test_compare_value_entry():

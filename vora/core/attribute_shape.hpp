@@ -221,6 +221,8 @@ struct AttributeTypeInfo {
     void* table;
     RenderFn render;                   // run by the Python-level attrvalue
     const StringSpec* strings;         // the type's own strings, or nullptr
+    int (*make_constants)() = nullptr; // the type's own constants (tuples,
+                                       // slices), made after its strings
 };
 
 // The docstring-carrying static type of an attribute type, with the common
@@ -229,10 +231,9 @@ template <class T>
 PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef* getset,
                                  initproc init)
 {
-    PyTypeObject t = static_type(name, sizeof(T));
+    PyTypeObject t = static_type(name, sizeof(T),
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, doc);
     t.tp_dealloc = attribute_dealloc<T>;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = doc;
     t.tp_traverse = attribute_traverse<T>;
     t.tp_clear = attribute_clear<T>;
     t.tp_getset = getset;

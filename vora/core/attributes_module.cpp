@@ -300,6 +300,10 @@ int exec_body(PyObject* module)
         return -1;
     set_field(g.builtin_zip, std::move(zip));
     set_field(g.builtin_super, std::move(super));
+    for (const AttributeTypeInfo* info : type_table) {
+        if (info->make_constants && info->make_constants() < 0)
+            return -1;
+    }
 
     Ref properties = Ref::steal(PyImport_ImportModule("vora.core.properties"));
     if (!properties)

@@ -109,12 +109,13 @@ PyGetSetDef AttrvalueMethod_getset[] = {
 
 PyTypeObject make_type()
 {
-    PyTypeObject t = static_type("vora.core._attributes.attrvalue_method", sizeof(AttrvalueMethod));
+    PyTypeObject t = static_type("vora.core._attributes.attrvalue_method", sizeof(AttrvalueMethod),
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL |
+                                     Py_TPFLAGS_METHOD_DESCRIPTOR);
     t.tp_dealloc = AttrvalueMethod_dealloc;
     t.tp_vectorcall_offset = offsetof(AttrvalueMethod, vectorcall);
     t.tp_repr = AttrvalueMethod_repr;
     t.tp_call = PyVectorcall_Call;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
     t.tp_getset = AttrvalueMethod_getset;
     t.tp_descr_get = AttrvalueMethod_descr_get;
     return t;

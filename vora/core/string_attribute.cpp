@@ -192,14 +192,10 @@ PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
         return nullptr;
     if (value.get() == Py_None)
         return Py_NewRef(str::empty);
-    Ref values = Ref::borrow(reinterpret_cast<StringAttribute*>(o)->values);
-    if (values.get() != Py_None) {
-        int nonempty = PyObject_IsTrue(values.get());
-        if (nonempty < 0)
-            return nullptr;
-        if (nonempty)
-            return PyObject_GetItem(values.get(), value.get());
-    }
+    // values is a dict made by __init__ (or None after a collector clear).
+    PyObject* values = reinterpret_cast<StringAttribute*>(o)->values;
+    if (PyDict_Check(values) && PyDict_GET_SIZE(values) > 0)
+        return PyObject_GetItem(Ref::borrow(values).get(), value.get());
     return value.release();
 }
 

@@ -1,0 +1,1 @@
+"""Test-only native helpers of the vora accelerators; never shipped."""
