@@ -43,7 +43,7 @@ class Everything(Element):
 
 
 def every_setting_page():
-    return Div(
+    return Element(
         Everything(tagid="first"),
         Everything(label='say "hi"', size="sm", font_size="1.5em", opacity=0.25, read_only=True,
                    draggable=False, padding="3px 4px", data_items=[1, "b", 2.5],

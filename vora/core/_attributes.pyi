@@ -1,7 +1,9 @@
 """Descriptor types that tie an element setting to a piece of markup."""
 
-from collections.abc import Callable, Iterable
+from collections.abc import Callable
 from typing import Any, Final
+
+from typing_extensions import disjoint_base
 
 from vora.core._event import EventDispatcher
 from vora.core.properties import (
@@ -28,6 +30,7 @@ __all__ = (
 
 __test__: Final[dict[str, Any]]
 
+@disjoint_base
 class _Attribute(Property):
     def __init__(self, defaultvalue: Any = "", **kwargs: Any) -> None: ...
     @property
@@ -42,6 +45,7 @@ class _Attribute(Property):
     def values(self) -> dict[Any, Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _NumericAttribute(NumericProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -54,6 +58,7 @@ class _NumericAttribute(NumericProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _BoundedNumericAttribute(BoundedNumericProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -66,6 +71,7 @@ class _BoundedNumericAttribute(BoundedNumericProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _BooleanAttribute(BooleanProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -76,6 +82,7 @@ class _BooleanAttribute(BooleanProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _LogicalAttribute(BooleanProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -86,6 +93,7 @@ class _LogicalAttribute(BooleanProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _VariableListAttribute(VariableListProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -98,6 +106,7 @@ class _VariableListAttribute(VariableListProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _ListAttribute(ListProperty):
     def __init__(self, *args: Any, **kwargs: Any) -> None: ...
     @property
@@ -108,6 +117,7 @@ class _ListAttribute(ListProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _ColorAttribute(Property):
     def __init__(self, defaultvalue: Any = None, **kwargs: Any) -> None: ...
     @property
@@ -118,6 +128,7 @@ class _ColorAttribute(Property):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _GenericEventAttribute(BooleanProperty):
     def __init__(
         self,

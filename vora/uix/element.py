@@ -60,6 +60,8 @@ class Element(EventDispatcher):
     def __init_subclass__(cls, **kwargs):
         super().__init_subclass__(**kwargs)
         cls._settings = _settings_of(cls)
+        if "containers" not in cls.__dict__:
+            cls.containers = _containers_function(cls)
 
     def __init__(self, *children, text="", tagid=None, **settings):
         super().__init__()
@@ -71,15 +73,17 @@ class Element(EventDispatcher):
 
     def containers(self):
         """The element's style, class and attribute containers: attrname to
-        rendered value, in declaration order."""
+        rendered value, in declaration order. (Each class gets its own
+        version of this method, made when the class is created.)"""
         style, classes, attributes = self._settings
         return ({name: d.attrvalue(self) for name, d in style},
                 {name: d.attrvalue(self) for name, d in classes},
                 {name: d.attrvalue(self) for name, d in attributes})
 
     def content(self, render):
-        """The inner markup: the escaped text, then the children's markup."""
-        text = escape(self.text) if self.text else ""
+        """The inner markup: the escaped text, then the markup that render
+        makes of each child."""
+        text = escape(self.text, quote=False) if self.text else ""
         if not self.children:
             return text
         return text + "".join([render(child) for child in self.children])
@@ -87,8 +91,13 @@ class Element(EventDispatcher):
     def render(self):
         """The element's markup."""
         style, classes, attributes = self.containers()
+        # content(Element.render), inlined: this runs for every element.
+        text, children = self.text, self.children
+        content = escape(text, quote=False) if text else ""
+        if children:
+            content += "".join([child.render() for child in children])
         pieces = (self.tagname, self.tagid, join_cls(self.default_cls, classes),
-                  join_style(style), join_attributes(attributes), self.content(Element.render))
+                  join_style(style), join_attributes(attributes), content)
         if self.html_tpl is DEFAULT_HTML_TPL:
             return render_default_html(*pieces)
         return render_template(self, self.html_tpl, pieces)
@@ -111,7 +120,29 @@ def _settings_of(cls):
     return tuple(tuple(groups[kind]) for kind in ("style", "class", "element"))
 
 
+def _containers_function(cls):
+    """Element.containers for one class, written out: three dict displays of
+    attrvalue calls. Serialization calls it for every element, and the
+    displays cost a fraction of a loop over the settings."""
+    namespace = {}
+    displays = []
+    for group in cls._settings:
+        entries = []
+        for name, descriptor in group:
+            key = f"d{len(namespace)}"
+            namespace[key] = descriptor
+            entries.append(f"{name!r}: {key}.attrvalue(self)")
+        displays.append("{" + ", ".join(entries) + "}")
+    source = f"def containers(self):\n    return ({', '.join(displays)})\n"
+    exec(source, namespace)
+    function = namespace["containers"]
+    function.__qualname__ = f"{cls.__qualname__}.containers"
+    function.__doc__ = Element.containers.__doc__
+    return function
+
+
 Element._settings = _settings_of(Element)
+Element.containers = _containers_function(Element)
 
 _templates = {}
 
