@@ -11,6 +11,7 @@ import pytest
 
 MODULES = [
     "vora.uix._html",
+    "vora.core._attributes",
 ]
 
 # Set again from the module spec by every (re)load; the rest must stay.

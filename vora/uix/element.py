@@ -96,11 +96,13 @@ class Element(EventDispatcher):
         content = escape(text, quote=False) if text else ""
         if children:
             content += "".join([child.render() for child in children])
-        pieces = (self.tagname, self.tagid, join_cls(self.default_cls, classes),
-                  join_style(style), join_attributes(attributes), content)
         if self.html_tpl is DEFAULT_HTML_TPL:
-            return render_default_html(*pieces)
-        return render_template(self, self.html_tpl, pieces)
+            return render_default_html(self.tagname, self.tagid,
+                                       join_cls(self.default_cls, classes), join_style(style),
+                                       join_attributes(attributes), content)
+        return render_template(self, self.html_tpl, (
+            self.tagname, self.tagid, join_cls(self.default_cls, classes), join_style(style),
+            join_attributes(attributes), content))
 
 
 def _settings_of(cls):
