@@ -142,6 +142,12 @@ int int32_from_object(PyObject* o, int& out)
     return 0;
 }
 
+int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value)
+{
+    Ref accepted = Ref::steal(g.property_table->check(self, obj, value));
+    return accepted ? PyObject_IsTrue(accepted.get()) : -1;
+}
+
 // ---------------------------------------------------------- attrvalue entry
 
 int call_attrvalue_override(PyObject* self, PyObject* obj, RenderFn own, Ref* result)

@@ -168,6 +168,10 @@ int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject*
 // does (int and bool by value, others through __int__).
 int int32_from_object(PyObject* o, int& out);
 
+// Property's own check, through its saved table: 1 when it accepts value
+// at once (a true result), 0 when the type's own test must decide, -1 on error.
+int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value);
+
 // ---------------------------------------------------------- attrvalue entry
 
 // For an instance of a Python subclass that overrides attrvalue: calls the

@@ -68,13 +68,10 @@ VORA_COLD PyObject* raise_wrong_length(PyObject* length)
 // length is reported for its length.
 PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
 {
-    Ref accepted = Ref::steal(g.property_table->check(o, obj, value));
-    if (!accepted)
+    int accepted = property_check_accepts(o, obj, value);
+    if (accepted < 0)
         return nullptr;
-    int truth = PyObject_IsTrue(accepted.get());
-    if (truth < 0)
-        return nullptr;
-    if (truth)
+    if (accepted)
         Py_RETURN_TRUE;
     Ref length = Ref::borrow(reinterpret_cast<ListAttribute*>(o)->length);
     if (length.get() != Py_None) {

@@ -128,13 +128,10 @@ const core::NumericPropertyTable* numeric_table_of(PyObject* self)
 
 PyObject* NumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
 {
-    Ref accepted = Ref::steal(g.property_table->check(self, obj, value));
-    if (!accepted)
+    int accepted = property_check_accepts(self, obj, value);
+    if (accepted < 0)
         return nullptr;
-    int truth = PyObject_IsTrue(accepted.get());
-    if (truth < 0)
-        return nullptr;
-    if (truth)
+    if (accepted)
         Py_RETURN_TRUE;
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value) || PyUnicode_CheckExact(value))
         Py_RETURN_NONE;

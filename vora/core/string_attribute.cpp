@@ -154,13 +154,10 @@ Ref storage_record(PyObject* self, PyObject* obj)
 
 PyObject* StringAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
 {
-    Ref accepted = Ref::steal(g.property_table->check(self, obj, value));
-    if (!accepted)
+    int accepted = property_check_accepts(self, obj, value);
+    if (accepted < 0)
         return nullptr;
-    int truth = PyObject_IsTrue(accepted.get());
-    if (truth < 0)
-        return nullptr;
-    if (truth)
+    if (accepted)
         Py_RETURN_TRUE;
     if (!PyUnicode_Check(value))
         return raise_value_error(owner_message(self, obj, " accept only str"));
