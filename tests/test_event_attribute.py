@@ -118,17 +118,19 @@ class ClassHandler:
         self.seen = (event, prevent_default, event_args, event_js, dispatch)
 
 
-@pytest.mark.parametrize("handler, check", [
-    (function_handler,
+# Handlers are made per run: a callable instance records its calls.
+@pytest.mark.parametrize("make_handler, check", [
+    (lambda: function_handler,
      lambda r: r == "Owner:on_click:['dispatch', 'event_args', 'event_js', 'prevent_default']"),
-    (functools.partial(function_handler),
+    (lambda: functools.partial(function_handler),
      lambda r: r == "Owner:on_click:['dispatch', 'event_args', 'event_js', 'prevent_default']"),
-    (ClassHandler,
+    (lambda: ClassHandler,
      lambda r: type(r) is ClassHandler and r.seen == ("on_click", True, {"k": 1}, "js", False)),
-    (Calls(result=7), lambda r: r == 7),
-    (lambda obj, event, **kw: None, lambda r: r is None),
+    (lambda: Calls(result=7), lambda r: r == 7),
+    (lambda: lambda obj, event, **kw: None, lambda r: r is None),
 ], ids=["function", "partial", "class", "instance", "lambda"])
-def test_kinds_of_callables(handler, check):
+def test_kinds_of_callables(make_handler, check):
+    handler = make_handler()
     attr = _GenericEventAttribute(False, handler, True, {"k": 1}, "js", False)
     assert check(rendered(attr, True)[1])
 
@@ -273,9 +275,12 @@ def test_overridden_attrname(shown, event):
 @pytest.mark.parametrize("shown, error, message", [
     (5, TypeError, "'int' object is unsliceable"),
     (None, TypeError, "'NoneType' object is unsliceable"),
-    (LookupError("no name"), LookupError, "no name"),
+    # Made per run: an exception raised again keeps the tracebacks of each raise.
+    (lambda: LookupError("no name"), LookupError, "no name"),
 ])
 def test_attrname_failures(shown, error, message):
+    if callable(shown):
+        shown = shown()
     attr = Renamed(shown, eventhandler=Calls())
     with pytest.raises(error) as info:
         owner_of(attr)

@@ -48,7 +48,7 @@ def test_keywords_reach_the_base_with_allownone_forced():
     ({"options": ["sm", "lg"], "values": ["small", "large"]}, ["sm", "lg"], {"sm": "small", "lg": "large"}),
     ({"values": ["x"]}, [], {}),
     ({"options": "ab"}, ["a", "b"], {"a": "a", "b": "b"}),
-    ({"options": ("a", "b", "a"), "values": iter("xyz")}, ["a", "b", "a"], {"a": "z", "b": "y"}),
+    ({"options": ("a", "b", "a"), "values": ("x", "y", "z")}, ["a", "b", "a"], {"a": "z", "b": "y"}),
 ])
 def test_options_and_values(kwargs, options, values):
     attr = _Attribute(**kwargs)
