@@ -14,6 +14,7 @@ TOOLCHAIN_PACKAGES=(
     g++ cmake ninja-build python3-scikit-build-core python3-pip
     python3-pytest python3-pytest-xdist python3-hypothesis python3-pytest-benchmark
     python3-tornado mypy valgrind
+    chromium chromium-driver python3-selenium python3-html5lib
 )
 
 toolchain_key() {
