@@ -1,8 +1,9 @@
 // Argument parsing with the interpreter's standard messages.
 //
-// The order of the checks is part of the behaviour: too many positional
-// arguments first, then a missing required parameter (counted by its
-// position), then each keyword in the order given.
+// The order of the checks is part of the behaviour, and the interpreter's
+// own: too many positional arguments first, then each keyword in the order
+// given, and only then a missing required parameter (counted by its
+// position).
 #include "args.hpp"
 
 namespace vora {
@@ -64,6 +65,20 @@ int take_keyword(const Signature& sig, Py_ssize_t nargs, PyObject* key, PyObject
     return -1;
 }
 
+// After the keywords: the first required parameter still missing is
+// reported by its position, as the positional count it would have needed.
+template <class Given>
+int check_required(const Signature& sig, Given given)
+{
+    for (Py_ssize_t i = 0; i < sig.required; ++i) {
+        if (!given(i)) [[unlikely]] {
+            raise_positional_count(sig, i);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 void raise_positional_count(const Signature& sig, Py_ssize_t given)
@@ -104,21 +119,12 @@ int parse_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
         return 0;
 
     PyObject* const* kwvalues = args + nargs;
-    for (Py_ssize_t i = nargs; i < sig.required; ++i) {
-        bool found = false;
-        for (Py_ssize_t k = 0; k < nkw && !found; ++k)
-            found = PyUnicode_EqualToUTF8(PyTuple_GET_ITEM(kwnames, k), sig.params[i]);
-        if (!found) {
-            raise_positional_count(sig, i);
-            return -1;
-        }
-    }
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         if (take_keyword(sig, nargs, PyTuple_GET_ITEM(kwnames, k), kwvalues[k], extra,
                          [&](Py_ssize_t i, PyObject* v) { values[i] = v; }) < 0)
             return -1;
     }
-    return 0;
+    return check_required(sig, [&](Py_ssize_t i) { return values[i] != nullptr; });
 }
 
 int parse_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* values,
@@ -140,16 +146,6 @@ int parse_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, Ref
     if (nkw == 0)
         return 0;
 
-    for (Py_ssize_t i = nargs; i < sig.required; ++i) {
-        PyObject* found;
-        if (PyDict_GetItemStringRef(kwargs, sig.params[i], &found) < 0)
-            return -1;
-        Py_XDECREF(found);
-        if (!found) {
-            raise_positional_count(sig, i);
-            return -1;
-        }
-    }
     // Keys and values are held across the dict insertions below, which may
     // run a key's __hash__ or __eq__.
     Ref items = Ref::steal(PyDict_Items(kwargs));
@@ -161,7 +157,7 @@ int parse_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, Ref
                          [&](Py_ssize_t i, PyObject* v) { values[i] = Ref::borrow(v); }) < 0)
             return -1;
     }
-    return 0;
+    return check_required(sig, [&](Py_ssize_t i) { return bool(values[i]); });
 }
 
 Ref copy_keywords(PyObject* kwargs)

@@ -101,9 +101,10 @@ def test_attrvalue_arguments(name):
         with pytest.raises(TypeError) as info:
             attr.attrvalue(*args)
         assert str(info.value) == f"attrvalue() takes exactly 1 positional argument ({given} given)"
-    with pytest.raises(TypeError) as info:
-        attr.attrvalue(None, other=1)
-    assert str(info.value) == "attrvalue() got an unexpected keyword argument 'other'"
+    for kwargs in ({"other": 1}, {"owner": None}):
+        with pytest.raises(TypeError) as info:
+            attr.attrvalue(*(() if "owner" in kwargs else (None,)), **kwargs)
+        assert str(info.value) == f"attrvalue() got an unexpected keyword argument '{next(iter(kwargs))}'"
 
 
 @pytest.mark.parametrize("stored, name, expected", [
