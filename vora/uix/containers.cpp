@@ -25,6 +25,11 @@ void raise_dict_changed() noexcept
     PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
 }
 
+void raise_dict_keys_changed() noexcept
+{
+    PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+}
+
 int unpack_pair(PyObject* item, Ref& key, Ref& value) noexcept
 {
     if (PyTuple_CheckExact(item) || PyList_CheckExact(item)) [[likely]] {

@@ -109,6 +109,7 @@ inline int truth(PyObject* o) noexcept
 }
 
 VORA_COLD void raise_dict_changed() noexcept;
+VORA_COLD void raise_dict_keys_changed() noexcept;
 
 // Splits one item of items() into key and value as `for key, value in ...`
 // does, with the texts "too many values to unpack (expected 2)" and "need
@@ -153,13 +154,16 @@ int for_each_in(PyObject* seq, F&& each)
 }
 
 // Walks an exact dict in insertion order, calling f(key, value) with
-// references held for the call. A size change made by f ends the walk with
-// "dictionary changed size during iteration", as the dict iterator does,
-// checked before every step including the last.
+// references held for the call, and ends as the dict iterator does when f
+// changes the dict: a size change, checked before every step including the
+// last, with "dictionary changed size during iteration"; an entry beyond the
+// size the walk began with (keys replaced at the same size) with
+// "dictionary keys changed during iteration".
 template <class F>
 int for_each_dict_entry(PyObject* dict, F&& f)
 {
     Py_ssize_t size = PyDict_GET_SIZE(dict);
+    Py_ssize_t left = size;
     Py_ssize_t pos = 0;
     PyObject* k;
     PyObject* v;
@@ -170,6 +174,10 @@ int for_each_dict_entry(PyObject* dict, F&& f)
         }
         if (!PyDict_Next(dict, &pos, &k, &v))
             return 0;
+        if (left-- == 0) [[unlikely]] {
+            raise_dict_keys_changed();
+            return -1;
+        }
         Ref key = Ref::borrow(k);
         Ref value = Ref::borrow(v);
         if (f(key.get(), value.get()) < 0)

@@ -18,6 +18,13 @@ Ref format_field(PyObject* o) noexcept
     return Ref::steal(PyObject_Format(o, Py_GetConstantBorrowed(Py_CONSTANT_EMPTY_STR)));
 }
 
+VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept
+{
+    // The text of str.join, which these pieces would otherwise go through.
+    PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index,
+                 Py_TYPE(piece)->tp_name);
+}
+
 // ---------------------------------------------------------------- join_style
 
 PyObject* join_style_impl(PyObject* container) noexcept
@@ -63,13 +70,6 @@ PyObject* join_style_impl(PyObject* container) noexcept
 }
 
 // ------------------------------------------------------------------ join_cls
-
-VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept
-{
-    // The text of str.join, which these pieces would otherwise go through.
-    PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index,
-                 Py_TYPE(piece)->tp_name);
-}
 
 template <std::size_t N>
 int push_items(RefList<N>& pieces, PyObject* seq) noexcept
@@ -160,19 +160,15 @@ Ref lookup_html_escape(PyObject* globals) noexcept
 }
 
 // A replaced html_escape called as escape(text, quote=True). Its result must
-// be an exact str or None; None is taken as no text (the empty string), as
-// None stands for an empty piece throughout this module, rather than the
-// "None" that formatting it would write into the markup.
+// be an exact str or None.
 Ref call_escape(PyObject* escape, PyObject* text) noexcept
 {
     PyObject* args[] = {nullptr, text, Py_True};
     Ref result = Ref::steal(PyObject_Vectorcall(escape, args + 1,
                                                 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 g_state.kwnames_quote));
-    if (!result)
+    if (!result || result.get() == Py_None)
         return result;
-    if (result.get() == Py_None)
-        return Ref::steal(new_empty_str());
     if (!expect_exact_str(result.get()))
         return Ref();
     return result;
@@ -233,8 +229,13 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
                 return -1;
             size.add(key_text.get());
             size.add(3);  // ="..."
+            // A replaced escape may give None, which the format writes as "None".
+            if (text.get() == Py_None && !(text = format_field(text.get())))
+                return -1;
         }
-        size.add(text.get(), extra);
+        // A bare None stays None, for the join below to refuse.
+        if (text.get() != Py_None) [[likely]]
+            size.add(text.get(), extra);
         return texts.push(std::move(key_text)) && texts.push(std::move(text)) &&
                        extras.push(extra)
                    ? 0
@@ -244,6 +245,12 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
         return nullptr;
 
     Py_ssize_t entries = extras.size();
+    for (Py_ssize_t i = 0; i < entries; ++i) {
+        if (texts[2 * i + 1] == Py_None) [[unlikely]] {
+            raise_not_str_piece(i, Py_None);
+            return nullptr;
+        }
+    }
     if (entries == 0)
         return new_empty_str();
     size.add(entries - 1);  // the spaces between entries
