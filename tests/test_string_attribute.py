@@ -8,6 +8,8 @@ from vora.core._event import EventDispatcher
 from vora.core.properties import Property
 from vora_testing import table_calls
 
+from collector import check_field
+
 
 class SpyBase(Property):
     """Records what the attribute hands to its base initialiser."""
@@ -199,3 +201,11 @@ def test_value_without_rendering_entry():
         Owner.mode.attrvalue(owner)
     assert info.value.args == ("b",)
 
+
+
+@pytest.mark.parametrize("make, read", [
+    (lambda payload: _Attribute(options=[payload]), lambda attr: attr.options),
+    (lambda payload: _Attribute(options=["a"], values=[payload]), lambda attr: attr.values),
+], ids=["options", "values"])
+def test_container_fields_take_part_in_collection(make, read):
+    check_field(make, read)

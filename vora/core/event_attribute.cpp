@@ -27,9 +27,12 @@ struct GenericEventAttribute {
         &GenericEventAttribute::eventhandler,    &GenericEventAttribute::prevent_default,
         &GenericEventAttribute::dispatch,        &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};
+    // eventjs too: str() of an object may return a str subclass instance,
+    // whose __dict__ can close a cycle through this attribute.
     static constexpr auto gc_fields = std::tuple{
         &GenericEventAttribute::eventhandler, &GenericEventAttribute::prevent_default,
-        &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs};
+        &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
+        &GenericEventAttribute::eventjs};
     static int set_defaults(GenericEventAttribute* self);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
