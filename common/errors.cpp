@@ -13,6 +13,19 @@ PyObject* raise_expected(const char* expected, PyObject* got)
     return nullptr;
 }
 
+void chain_cause(PyObject* cause)
+{
+    assert(PyErr_Occurred());
+    PyObject* exc = PyErr_GetRaisedException();
+    if (cause && cause != exc) {
+        PyException_SetCause(exc, Py_NewRef(cause));
+        PyException_SetContext(exc, cause);
+    } else {
+        Py_XDECREF(cause);
+    }
+    PyErr_SetRaisedException(exc);
+}
+
 void add_traceback(const char* funcname, const char* filename)
 {
     assert(PyErr_Occurred());

@@ -42,6 +42,10 @@ inline int checked(int status)
     return status;
 }
 
+// Makes cause (a caught exception, taken over) the __cause__ and __context__
+// of the pending exception, as `raise ... from cause` would.
+VORA_COLD void chain_cause(PyObject* cause);
+
 // Adds a frame named funcname to the traceback of the pending exception,
 // as the interpreter does for a Python function.
 void add_traceback(const char* funcname, const char* filename);

@@ -48,8 +48,11 @@ int make_constants()
             return -1;
         PyTuple_SET_ITEM(units.get(), i, unit);
     }
-    g.str_empty = PyUnicode_FromStringAndSize("", 0);
-    g.str_percent = PyUnicode_InternFromString("%");
+    // Kept from an earlier, failed load that got this far.
+    if (!g.str_empty)
+        g.str_empty = PyUnicode_FromStringAndSize("", 0);
+    if (!g.str_percent)
+        g.str_percent = PyUnicode_InternFromString("%");
     if (!g.str_empty || !g.str_percent)
         return -1;
     g.css_length_units = units.release();

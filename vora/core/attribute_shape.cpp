@@ -160,7 +160,7 @@ int call_attrvalue_override(PyObject* self, PyObject* obj, RenderFn own, Ref* re
     if (is_attrvalue_method(function, own))
         return 0;
     *result = Ref::steal(PyObject_CallOneArg(method.get(), obj));
-    return result ? 1 : -1;
+    return *result ? 1 : -1;
 }
 
 // ----------------------------------------------------------- messages

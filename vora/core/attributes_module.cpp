@@ -98,9 +98,11 @@ PyMethodDef setstate_def = {"__setstate__", refuse_pickling, METH_O, nullptr};
 int inherits_from_object(PyTypeObject* type, const char* name)
 {
     Ref own = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name));
+    if (!own)
+        return -1;
     Ref plain = Ref::steal(
         PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyBaseObject_Type), name));
-    if (!own || !plain)
+    if (!plain)
         return -1;
     return own.get() == plain.get();
 }
@@ -115,12 +117,12 @@ int add_method(PyTypeObject* type, PyMethodDef* def)
 // native fields that no reduce value could carry.
 int install_pickling_refusal(PyTypeObject* type)
 {
-    int plain_getstate = inherits_from_object(type, "__getstate__");
-    int plain_reduce_ex = inherits_from_object(type, "__reduce_ex__");
-    int plain_reduce = inherits_from_object(type, "__reduce__");
-    int has_setstate = PyObject_HasAttrStringWithError(reinterpret_cast<PyObject*>(type),
-                                                       "__setstate__");
-    if (plain_getstate < 0 || plain_reduce_ex < 0 || plain_reduce < 0 || has_setstate < 0)
+    int plain_getstate, plain_reduce_ex, plain_reduce, has_setstate;
+    if ((plain_getstate = inherits_from_object(type, "__getstate__")) < 0 ||
+        (plain_reduce_ex = inherits_from_object(type, "__reduce_ex__")) < 0 ||
+        (plain_reduce = inherits_from_object(type, "__reduce__")) < 0 ||
+        (has_setstate = PyObject_HasAttrStringWithError(reinterpret_cast<PyObject*>(type),
+                                                        "__setstate__")) < 0)
         goto fail;
     if (plain_getstate && plain_reduce_ex) {
         if (plain_reduce && add_method(type, &reduce_def) < 0)
@@ -150,9 +152,11 @@ int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& 
     if (PyModule_AddObjectRef(module, info.name, reinterpret_cast<PyObject*>(info.type)) < 0)
         return -1;
     if (install_pickling_refusal(info.type) < 0) {
-        Ref cause = Ref::steal(PyErr_GetRaisedException());
+        // The refusal's own error (a MemoryError, say) stays in the chain.
+        PyObject* cause = PyErr_GetRaisedException();
         PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
                      info.type->tp_name);
+        chain_cause(cause);
         return -1;
     }
     return 0;
@@ -233,8 +237,11 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
         if (!text || PyList_Append(fromlist.get(), text.get()) < 0)
             return -1;
     }
+    Ref name = Ref::steal(PyUnicode_FromString(module_name));
+    if (!name)
+        return -1;
     // An imported module that already has every name is taken as it is.
-    Ref source = Ref::steal(PyImport_GetModule(Ref::steal(PyUnicode_FromString(module_name)).get()));
+    Ref source = Ref::steal(PyImport_GetModule(name.get()));
     if (!source && PyErr_Occurred())
         return -1;
     bool complete = bool(source);
@@ -245,9 +252,6 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
         complete = has;
     }
     if (!complete) {
-        Ref name = Ref::steal(PyUnicode_FromString(module_name));
-        if (!name)
-            return -1;
         source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.module_dict, nullptr,
                                                              fromlist.get(), 0));
         if (!source)

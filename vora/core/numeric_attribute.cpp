@@ -302,30 +302,35 @@ Py_ssize_t short_float_repr(double x, char* out)
 
 // "{0}{1}" or "{0}" for the numbers almost every element holds, exact ints
 // below 2**30 and exact floats, with units an exact str or nullptr:
-// format(x, "") is str(x) for both, written straight into the result.
-// Returns nullptr without an exception when the value is of another kind.
-PyObject* render_plain_number(PyObject* value, PyObject* units)
+// format(x, "") is str(x) for both, written straight into *text.
+// Returns 1 with *text set, 0 for a value of another kind, -1 on error.
+int render_plain_number(PyObject* value, PyObject* units, Ref* text)
 {
     if (PyLong_CheckExact(value) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
         char buffer[24];
         char* end = buffer + sizeof buffer;
         char* start = decimal(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(value)), end);
-        return join_ascii(start, end - start, units);
+        *text = Ref::steal(join_ascii(start, end - start, units));
+        return *text ? 1 : -1;
     }
     if (PyFloat_CheckExact(value)) {
         char buffer[32];
-        if (Py_ssize_t length = short_float_repr(PyFloat_AS_DOUBLE(value), buffer))
-            return join_ascii(buffer, length, units);
+        if (Py_ssize_t length = short_float_repr(PyFloat_AS_DOUBLE(value), buffer)) {
+            *text = Ref::steal(join_ascii(buffer, length, units));
+            return *text ? 1 : -1;
+        }
         // float.__repr__'s own conversion.
-        char* text = PyOS_double_to_string(PyFloat_AS_DOUBLE(value), 'r', 0, Py_DTSF_ADD_DOT_0,
+        char* repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(value), 'r', 0, Py_DTSF_ADD_DOT_0,
                                            nullptr);
-        if (!text)
-            return PyErr_NoMemory();
-        PyObject* out = join_ascii(text, static_cast<Py_ssize_t>(std::strlen(text)), units);
-        PyMem_Free(text);
-        return out;
+        if (!repr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        *text = Ref::steal(join_ascii(repr, static_cast<Py_ssize_t>(std::strlen(repr)), units));
+        PyMem_Free(repr);
+        return *text ? 1 : -1;
     }
-    return nullptr;
+    return 0;
 }
 
 // The stored value followed by the owner's unit, if any: "{0}{1}" or "{0}".
@@ -348,9 +353,10 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     if (has_units < 0)
         return nullptr;
     if (!has_units || exact) {
-        PyObject* text = render_plain_number(value.get(), has_units ? units.get() : nullptr);
-        if (text || PyErr_Occurred())
-            return text;
+        Ref text;
+        int plain = render_plain_number(value.get(), has_units ? units.get() : nullptr, &text);
+        if (plain != 0)
+            return text.release();
     }
     Ref number = format_field(value.get());
     if (!number || !has_units)
