@@ -4,7 +4,7 @@
 // convert and the appended entries).
 #include <Python.h>
 
-#include "vora/core/property_records.hpp"
+#include "contract/records_and_tables.hpp"
 
 namespace {
 

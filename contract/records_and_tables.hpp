@@ -1,6 +1,7 @@
-// Records and native method tables of the framework's property and event
-// types. The framework core and vora.core._attributes are built against these
-// same declarations; _attributes checks the instance sizes at load.
+// The contract between the framework core and the modules that extend its
+// types: the records and native method tables of the property and event types.
+// Both sides are built against these declarations and neither includes the
+// other; vora.core._attributes also checks the instance sizes at load.
 #pragma once
 
 #include <Python.h>
