@@ -25,11 +25,10 @@
 #include "common/ref.hpp"
 #include "common/static_type.hpp"
 #include "contract/records_and_tables.hpp"
+#include "vora/core/render_fn.hpp"
 #include "vora/core/state.hpp"
 
 namespace vora::attributes {
-
-using RenderFn = PyObject* (*)(PyObject* self, PyObject* obj);
 
 inline const core::PropertyTable* table_of(PyObject* self)
 {
