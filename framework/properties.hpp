@@ -6,7 +6,7 @@
 
 #include "common/errors.hpp"
 #include "common/ref.hpp"
-#include "vora/core/property_records.hpp"
+#include "contract/records_and_tables.hpp"
 
 namespace vora::framework {
 

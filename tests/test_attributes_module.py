@@ -15,16 +15,17 @@ from vora_testing import table_calls
 
 from attribute_docstrings import DOCSTRINGS
 
+# Each type, its base type, and the slot of attrvalue in its table.
 ALL_TYPES = [
-    ("_Attribute", "Property", 16),
-    ("_NumericAttribute", "NumericProperty", 18),
-    ("_BoundedNumericAttribute", "BoundedNumericProperty", 18),
-    ("_BooleanAttribute", "BooleanProperty", 16),
-    ("_LogicalAttribute", "BooleanProperty", 16),
-    ("_VariableListAttribute", "VariableListProperty", 17),
-    ("_ListAttribute", "ListProperty", 16),
-    ("_ColorAttribute", "Property", 16),
-    ("_GenericEventAttribute", "BooleanProperty", 16),
+    ("_Attribute", "Property", table_calls.ATTRIBUTE_ATTRVALUE),
+    ("_NumericAttribute", "NumericProperty", table_calls.NUMERIC_ATTRVALUE),
+    ("_BoundedNumericAttribute", "BoundedNumericProperty", table_calls.NUMERIC_ATTRVALUE),
+    ("_BooleanAttribute", "BooleanProperty", table_calls.ATTRIBUTE_ATTRVALUE),
+    ("_LogicalAttribute", "BooleanProperty", table_calls.ATTRIBUTE_ATTRVALUE),
+    ("_VariableListAttribute", "VariableListProperty", table_calls.VARIABLE_LIST_ATTRVALUE),
+    ("_ListAttribute", "ListProperty", table_calls.ATTRIBUTE_ATTRVALUE),
+    ("_ColorAttribute", "Property", table_calls.COLOR_ATTRVALUE),
+    ("_GenericEventAttribute", "BooleanProperty", table_calls.ATTRIBUTE_ATTRVALUE),
 ]
 TYPE_NAMES = [name for name, _, _ in ALL_TYPES]
 EVENT_DISPATCHER = f"{EventDispatcher.__module__}.{EventDispatcher.__qualname__}"

@@ -18,7 +18,7 @@ from vora.core._event import EventDispatcher
 from vora.core.properties import Property
 from vora_testing import table_calls
 
-PARSE_STR = 17
+PARSE_STR = table_calls.COLOR_PARSE_STR
 
 
 class SpyBase(Property):

@@ -13,7 +13,7 @@ from vora.core._event import EventDispatcher
 from vora.core.properties import BooleanProperty
 from vora_testing import table_calls
 
-ATTRVALUE = 16
+ATTRVALUE = table_calls.ATTRIBUTE_ATTRVALUE
 
 
 class SpyBase(BooleanProperty):

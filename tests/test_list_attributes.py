@@ -14,7 +14,7 @@ from vora_testing import table_calls
 
 from collector import check_field
 
-CONVERT_NUMERIC = 16  # _VariableListAttribute's appended entry
+CONVERT_NUMERIC = table_calls.VARIABLE_LIST_CONVERT_NUMERIC
 
 
 def store(owner, attr, value):

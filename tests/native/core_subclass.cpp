@@ -2,8 +2,8 @@
 // types built as another module builds them, and calls of published table
 // entries, which only native code can make.
 #include "common/imports.hpp"
+#include "contract/records_and_tables.hpp"
 #include "framework/native_type.hpp"
-#include "vora/core/property_records.hpp"
 
 namespace {
 

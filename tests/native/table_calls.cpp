@@ -4,11 +4,14 @@
 // convert and the appended entries).
 #include <Python.h>
 
-#include "vora/core/property_records.hpp"
+#include <cstddef>
+
+#include "contract/records_and_tables.hpp"
 
 namespace {
 
 using namespace vora::core;
+using namespace vora::attributes;
 
 const PropertyTable* table_of(PyObject* prop)
 {
@@ -80,8 +83,7 @@ PyObject* attrvalue(PyObject*, PyObject* args)
     Py_ssize_t slot = PyLong_AsSsize_t(ARG(1));
     if (slot == -1 && PyErr_Occurred())
         return nullptr;
-    using Fn = PyObject* (*)(PyObject*, PyObject*, Dispatch);
-    return entry<Fn>(ARG(0), slot)(ARG(0), ARG(2), Dispatch::allowed);
+    return entry<AttrvalueFn>(ARG(0), slot)(ARG(0), ARG(2), Dispatch::allowed);
 }
 
 // appended(prop, slot, obj, value): an appended (self, obj, value) entry
@@ -92,8 +94,7 @@ PyObject* appended(PyObject*, PyObject* args)
     Py_ssize_t slot = PyLong_AsSsize_t(ARG(1));
     if (slot == -1 && PyErr_Occurred())
         return nullptr;
-    using Fn = PyObject* (*)(PyObject*, PyObject*, PyObject*);
-    return entry<Fn>(ARG(0), slot)(ARG(0), ARG(2), ARG(3));
+    return entry<ConvertFn>(ARG(0), slot)(ARG(0), ARG(2), ARG(3));
 }
 
 PyMethodDef methods[] = {
@@ -107,6 +108,21 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The slots of the appended entries, as the contract fixes them: the tests
+// name the slots they call by these.
+struct Slot {
+    const char* name;
+    std::size_t offset;
+};
+const Slot slots[] = {
+    {"ATTRIBUTE_ATTRVALUE", offsetof(AttributeTable, attrvalue)},
+    {"NUMERIC_ATTRVALUE", offsetof(NumericAttributeTable, attrvalue)},
+    {"VARIABLE_LIST_CONVERT_NUMERIC", offsetof(VariableListAttributeTable, convert_numeric)},
+    {"VARIABLE_LIST_ATTRVALUE", offsetof(VariableListAttributeTable, attrvalue)},
+    {"COLOR_ATTRVALUE", offsetof(ColorAttributeTable, attrvalue)},
+    {"COLOR_PARSE_STR", offsetof(ColorAttributeTable, parse_str)},
+};
+
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "table_calls", nullptr, 0, methods, nullptr, nullptr, nullptr, nullptr,
 };
@@ -115,5 +131,14 @@ PyModuleDef module_def = {
 
 PyMODINIT_FUNC PyInit_table_calls()
 {
-    return PyModule_Create(&module_def);
+    PyObject* module = PyModule_Create(&module_def);
+    if (!module)
+        return nullptr;
+    for (const Slot& slot : slots) {
+        if (PyModule_AddIntConstant(module, slot.name, long(slot.offset / sizeof(void*))) < 0) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    return module;
 }

@@ -5,7 +5,8 @@
 // A type's file declares its record (the base record first, then its own
 // fields), and a traits block inside it:
 //   static PyTypeObject type;              the static type object
-//   static <Table> table;                  its native method table
+//   static <Table> table;                  its native method table, of a
+//                                          layout the contract header declares
 //   static constexpr auto object_fields    member pointers released at
 //                                          deallocation, in that order
 //   static constexpr auto gc_fields        container fields visited and
@@ -23,19 +24,11 @@
 #include "common/errors.hpp"
 #include "common/ref.hpp"
 #include "common/static_type.hpp"
+#include "contract/records_and_tables.hpp"
+#include "vora/core/render_fn.hpp"
 #include "vora/core/state.hpp"
 
 namespace vora::attributes {
-
-using AttrvalueFn = PyObject* (*)(PyObject* self, PyObject* obj, Dispatch dispatch);
-using RenderFn = PyObject* (*)(PyObject* self, PyObject* obj);
-
-// The table of every attribute type whose base has a 16-entry table and which
-// appends attrvalue alone.
-struct AttributeTable {
-    core::PropertyTable base;        // 0-15
-    AttrvalueFn attrvalue;           // 16
-};
 
 inline const core::PropertyTable* table_of(PyObject* self)
 {

@@ -5,7 +5,10 @@
 #include <cstddef>
 
 #include "common/args.hpp"
+#include "common/errors.hpp"
+#include "common/ref.hpp"
 #include "common/static_type.hpp"
+#include "vora/core/state.hpp"
 
 namespace vora::attributes {
 

@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/render_fn.hpp"
 
 namespace vora::attributes {
 

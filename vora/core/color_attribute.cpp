@@ -12,12 +12,6 @@ namespace vora::attributes {
 
 namespace {
 
-struct ColorAttributeTable {
-    core::PropertyTable base;         // 0-15
-    AttrvalueFn attrvalue;            // 16
-    core::ConvertFn parse_str;        // 17
-};
-
 struct ColorAttribute {
     core::PropertyRecord base;
     PyObject* attrtype;

@@ -11,11 +11,6 @@ namespace vora::attributes {
 
 namespace {
 
-struct NumericAttributeTable {
-    core::NumericPropertyTable base;  // 0-17
-    AttrvalueFn attrvalue;            // 18
-};
-
 // The two types differ only in their base record and in their check and
 // convert entries; fields, __init__ and rendering are shared.
 template <class BaseRecord>

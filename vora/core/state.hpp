@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-#include "vora/core/property_records.hpp"
+#include "contract/records_and_tables.hpp"
 
 namespace vora::attributes {
 

@@ -8,12 +8,6 @@ namespace vora::attributes {
 
 namespace {
 
-struct VariableListAttributeTable {
-    core::PropertyTable base;           // 0-15
-    core::ConvertFn convert_numeric;    // 16
-    AttrvalueFn attrvalue;              // 17
-};
-
 struct VariableListAttribute {
     core::VariableListPropertyRecord base;
     PyObject* attrtype;

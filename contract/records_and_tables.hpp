@@ -1,6 +1,8 @@
-// Records and native method tables of the framework's property and event
-// types. The framework core and vora.core._attributes are built against these
-// same declarations; _attributes checks the instance sizes at load.
+// The contract between the framework core and the modules that extend its
+// types: the records and native method tables of the property and event types,
+// and the tables the attribute types of vora.core._attributes publish. Both
+// sides are built against these declarations and neither includes the other;
+// _attributes also checks the instance sizes at load.
 #pragma once
 
 #include <Python.h>
@@ -190,3 +192,56 @@ static_assert(offsetof(PropertyRecord, table) == sizeof(PyObject));
 static_assert(offsetof(PropertyRecord, key) == sizeof(PyObject) + sizeof(void*));
 
 }  // namespace vora::core
+
+// ------------------------------------------- tables of the attribute types
+//
+// Each attribute type's table is a copy of its base property type's (some
+// entries replaced in place) with the type's own entries appended. Native
+// callers reach the appended entries by slot, which the assertions fix.
+
+namespace vora::attributes {
+
+// The setting of obj as markup text; with dispatch allowed, the attrvalue of
+// a Python subclass that overrides it runs instead.
+using AttrvalueFn = PyObject* (*)(PyObject* self, PyObject* obj, core::Dispatch dispatch);
+
+// _Attribute (base Property), _BooleanAttribute, _LogicalAttribute,
+// _GenericEventAttribute (BooleanProperty) and _ListAttribute (ListProperty).
+struct AttributeTable {
+    core::PropertyTable base;          // 0-15
+    AttrvalueFn attrvalue;             // 16
+};
+
+// _NumericAttribute (NumericProperty), _BoundedNumericAttribute
+// (BoundedNumericProperty).
+struct NumericAttributeTable {
+    core::NumericPropertyTable base;   // 0-17
+    AttrvalueFn attrvalue;             // 18
+};
+
+// _VariableListAttribute (VariableListProperty).
+struct VariableListAttributeTable {
+    core::PropertyTable base;          // 0-15
+    core::ConvertFn convert_numeric;   // 16: one item as a number or CSS length, else None
+    AttrvalueFn attrvalue;             // 17
+};
+
+// _ColorAttribute (Property).
+struct ColorAttributeTable {
+    core::PropertyTable base;          // 0-15
+    AttrvalueFn attrvalue;             // 16
+    core::ConvertFn parse_str;         // 17: colour text to a list of components
+};
+
+static_assert(sizeof(AttributeTable) == 17 * sizeof(void*));
+static_assert(offsetof(AttributeTable, attrvalue) == 16 * sizeof(void*));
+static_assert(sizeof(NumericAttributeTable) == 19 * sizeof(void*));
+static_assert(offsetof(NumericAttributeTable, attrvalue) == 18 * sizeof(void*));
+static_assert(sizeof(VariableListAttributeTable) == 18 * sizeof(void*));
+static_assert(offsetof(VariableListAttributeTable, convert_numeric) == 16 * sizeof(void*));
+static_assert(offsetof(VariableListAttributeTable, attrvalue) == 17 * sizeof(void*));
+static_assert(sizeof(ColorAttributeTable) == 18 * sizeof(void*));
+static_assert(offsetof(ColorAttributeTable, attrvalue) == 16 * sizeof(void*));
+static_assert(offsetof(ColorAttributeTable, parse_str) == 17 * sizeof(void*));
+
+}  // namespace vora::attributes
