@@ -10,9 +10,9 @@ from dom_check import HOSTILE, PAGE_FINDINGS, hostile_page, mismatches, parse_ht
 from page import build_page
 from vora.uix.widgets import Button, Cell, Div, Form, Heading, Input, Label, Row, Table
 
-# NUL and CR are findings of the hostile pages (no markup keeps them); the
-# generated trees leave them out so that they look for new ones. The
-# surrogates cannot be encoded.
+# NUL and CR are findings of the hostile pages (the markup does not keep
+# them); the generated trees leave them out so that they look for new ones.
+# The surrogates cannot be encoded.
 texts = st.text(st.characters(exclude_categories=["Cs"], exclude_characters="\x00\r"),
                 max_size=8)
 common = dict(text=texts, title=texts, tagid=texts)
