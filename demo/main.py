@@ -1,11 +1,13 @@
 """The main job: builds a page of thousands of elements, writes its HTML,
 and times serialization through the accelerators against the template
-engine for every element, after checking that both give the same bytes."""
+engine for every element, after checking that both give the same bytes;
+then, where headless Chromium is installed, takes a picture of the page."""
 
 import argparse
 import sys
 import time
 
+import headless
 from vora.uix import reference
 from page import build_page, count_elements
 
@@ -46,6 +48,11 @@ def main(argv=None):
     parser.add_argument("--rows", type=int, default=1000, help="rows of the order table")
     parser.add_argument("--fields", type=int, default=24, help="filters of the search form")
     parser.add_argument("--out", default="build/page.html", help="where to write the page")
+    parser.add_argument("--screenshot", default="build/page.png", metavar="FILE",
+                        help="where to save a picture of the page as headless Chromium "
+                             "shows it ('' for none)")
+    parser.add_argument("--window", default="1024x768", metavar="WxH",
+                        help="size of the browser window for the picture")
     args = parser.parse_args(argv)
 
     page = build_page(args.rows, args.fields)
@@ -73,7 +80,24 @@ def main(argv=None):
     print(f"accelerators:    {native * 1e3:8.2f} ms  ({native / elements * 1e9:7.0f} ns per element)")
     print(f"template engine: {engine * 1e3:8.2f} ms  ({engine / elements * 1e9:7.0f} ns per element)")
     print(f"speed-up:        {engine / native:8.1f}x")
+
+    if args.screenshot:
+        screenshot(args.out, args.screenshot, args.window)
     return 0
+
+
+def screenshot(page, out, window):
+    """Saves a picture of the page file as headless Chromium shows it in a
+    window of the given size, or says why there is none."""
+    reason = headless.missing()
+    if reason:
+        print(f"no picture of the page: {reason}")
+        return
+    width, height = (int(n) for n in window.split("x"))
+    with headless.Chromium(width, height) as browser:
+        browser.open(page)
+        browser.driver.save_screenshot(out)
+    print(f"saved a {width}x{height} picture of the page to {out}")
 
 
 if __name__ == "__main__":

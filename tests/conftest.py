@@ -11,6 +11,7 @@ need their own):
 
 import os
 import pathlib
+import sys
 
 import hypothesis
 import vora
@@ -21,6 +22,8 @@ if pathlib.Path(vora.__file__).resolve().is_relative_to(_here / "vora"):
         "tests import vora from the source tree, which has no native modules; "
         "run them through scripts/test"
     )
+# The main job's page and its headless Chromium (demo/) are test inputs.
+sys.path.append(str(_here / "demo"))
 
 # Every mode but long draws the same examples on every run, from no database.
 _fixed = dict(
