@@ -2,12 +2,19 @@
 # toolchain and runs commands with it.
 #
 # A host python3.14 with its headers (or the one $PYTHON names) is used as it
-# is. Otherwise the toolchain is a Debian testing root built once with
-# debootstrap and kept outside the clone, keyed by its package list, so that
-# later runs and CI on the same machine reuse it. Commands run inside it by
-# chroot in a private mount namespace: /proc, /dev and the checkout are
-# mounted there, and the kernel drops every mount when the command ends,
-# whichever way it ends.
+# is, once a check has found every tool that the script's work needs. Otherwise
+# the toolchain is a Debian testing root built once with debootstrap and kept
+# outside the clone, keyed by its package list, so that later runs and CI on
+# the same machine reuse it. Commands run inside it by chroot in a private
+# mount namespace: /proc, /dev and the checkout are mounted there, and the
+# kernel drops every mount when the command ends, whichever way it ends.
+#
+# A set-up that cannot go on ends with one sentence saying why and what to do
+# instead; the tools' own output goes to a log that the sentence names.
+#
+# VORA_TOOLCHAIN=root uses the root even where the host has an interpreter;
+# VORA_TOOLCHAIN_CACHE moves the roots elsewhere; VORA_TOOLCHAIN_MIRROR names
+# the Debian mirror to build one from.
 
 TOOLCHAIN_PACKAGES=(
     python3.14 python3.14-dev python3.14-dbg
@@ -26,51 +33,123 @@ TOOLCHAIN_ROOT=$TOOLCHAIN_CACHE/root-$(toolchain_key)
 
 toolchain_log() { printf '[toolchain] %s\n' "$*" >&2; }
 
-# True when a usable interpreter is on the host: python3.14 (or $PYTHON) with
-# its C headers.
-toolchain_host_python() {
-    local py=${PYTHON:-python3.14}
-    command -v "$py" >/dev/null 2>&1 || return 1
-    "$py" -c 'import sys, sysconfig, os
-sys.exit(not (sys.version_info[:2] == (3, 14) and
-    os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h"))))' 2>/dev/null
+# Says why the set-up cannot go on, in one sentence, and fails.
+toolchain_fail() { toolchain_log "$*"; return 1; }
+
+TOOLCHAIN_WAY_OUT="or install CPython 3.14 with its headers and point PYTHON at it"
+
+# Prints what makes interpreter $1 unusable (nothing when it is CPython 3.14
+# with its C headers).
+toolchain_python_problem() {
+    command -v "$1" >/dev/null 2>&1 || { echo "is not a command"; return; }
+    "$1" -c 'import os, platform, sys, sysconfig
+if platform.python_implementation() != "CPython" or sys.version_info[:2] != (3, 14):
+    print("is %s %s, not CPython 3.14" % (platform.python_implementation(), platform.python_version()))
+elif not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")):
+    print("has no C headers (Python.h)")' 2>/dev/null || echo "does not run"
 }
 
-# The Debian mirror the host's own apt uses (first "deb" source that is not
-# a security archive).
+# True when a usable interpreter is on the host: python3.14 (or $PYTHON) with
+# its C headers, unless VORA_TOOLCHAIN=root asks for the root. A $PYTHON that
+# is not one stops the script: it names the interpreter the caller wants, so
+# the root is no substitute.
+toolchain_host_python() {
+    local problem
+    [ "${VORA_TOOLCHAIN:-}" = root ] && return 1
+    if [ -n "${PYTHON:-}" ]; then
+        problem=$(toolchain_python_problem "$PYTHON")
+        [ -z "$problem" ] && return 0
+        toolchain_log "PYTHON=$PYTHON $problem: point PYTHON at CPython 3.14 with its headers, or unset it to use the toolchain root"
+        exit 1
+    fi
+    [ -z "$(toolchain_python_problem python3.14)" ]
+}
+
+# The Debian mirror: $VORA_TOOLCHAIN_MIRROR, else the one the host's own apt
+# uses (first "deb" source that is not a security archive).
 toolchain_mirror() {
-    local uri
-    uri=$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}' \
-        | grep -v security | head -n 1)
+    local uri=${VORA_TOOLCHAIN_MIRROR:-}
+    if [ -z "$uri" ]; then
+        uri=$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}' \
+            | grep -v security | head -n 1)
+    fi
     if [ -z "$uri" ]; then
         uri=$(grep -hs '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
             | awk '{for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit}}' \
             | grep -v security | head -n 1)
     fi
-    [ -n "$uri" ] || { toolchain_log "no Debian mirror found in the host's apt sources"; return 1; }
-    printf '%s\n' "$uri"
+    [ -n "$uri" ] && printf '%s\n' "$uri"
 }
 
+# True unless mirror $1 surely does not answer (with neither wget nor curl
+# on the host, debootstrap finds out).
+toolchain_mirror_answers() {
+    local url=${1%/}/dists/testing/Release
+    if command -v wget >/dev/null 2>&1; then
+        wget -q -T 20 -t 2 --spider "$url"
+    elif command -v curl >/dev/null 2>&1; then
+        curl -fsI --max-time 40 -o /dev/null "$url"
+    fi
+}
+
+# Waits, saying so, while another process holds apt's or dpkg's lock in the
+# system under root $1 (empty: the host). They are fcntl locks, which flock(1)
+# cannot test, and apt-get update fails at once on a held one (apt's
+# DPkg::Lock::Timeout, passed as well, covers only dpkg's), so lslocks is
+# asked. After ten minutes apt is left to fail with its own message.
+toolchain_apt_wait() {
+    local root=$1 holder waited=0
+    command -v lslocks >/dev/null 2>&1 || return 0
+    while holder=$(lslocks -n -r -o PID,PATH 2>/dev/null | awk -v root="$root" '
+            $2 == root "/var/lib/dpkg/lock-frontend" || $2 == root "/var/lib/dpkg/lock" ||
+            $2 == root "/var/lib/apt/lists/lock" || $2 == root "/var/cache/apt/archives/lock" {
+                print; exit
+            }') && [ -n "$holder" ] && [ $waited -lt 600 ]; do
+        [ $waited -gt 0 ] ||
+            toolchain_log "waiting for process ${holder%% *} ($(cat "/proc/${holder%% *}/comm" 2>/dev/null)) to release apt's lock ${holder#* }"
+        sleep 5
+        waited=$((waited + 5))
+    done
+}
+
+TOOLCHAIN_APT="apt-get -q -o DPkg::Lock::Timeout=600 -o Acquire::Check-Valid-Until=false"
+
 toolchain_build_root() {
-    local mirror tmp
-    mirror=$(toolchain_mirror) || return 1
+    local mirror tmp log=$TOOLCHAIN_ROOT.log cannot="cannot build the toolchain root"
+    mirror=$(toolchain_mirror) ||
+        toolchain_fail "$cannot: the host's apt sources name no Debian mirror; set VORA_TOOLCHAIN_MIRROR to one, $TOOLCHAIN_WAY_OUT" ||
+        return 1
+    toolchain_mirror_answers "$mirror" ||
+        toolchain_fail "$cannot: the Debian mirror $mirror does not answer; set VORA_TOOLCHAIN_MIRROR to one that does, $TOOLCHAIN_WAY_OUT" ||
+        return 1
+    : >"$log" || return 1
+    toolchain_log "building the toolchain root from $mirror into $TOOLCHAIN_ROOT (a few minutes, once; log: $log)"
     if ! command -v debootstrap >/dev/null 2>&1; then
         toolchain_log "installing debootstrap on the host"
-        apt-get update -q >&2 && apt-get install -y -q debootstrap >&2 || return 1
+        toolchain_apt_wait ""
+        { $TOOLCHAIN_APT update && $TOOLCHAIN_APT install -y debootstrap; } >>"$log" 2>&1 ||
+            toolchain_fail "$cannot: apt-get could not install debootstrap on the host (log: $log); install it, $TOOLCHAIN_WAY_OUT" ||
+            return 1
     fi
     tmp=$TOOLCHAIN_ROOT.partial
-    rm -rf "$tmp"
-    toolchain_log "debootstrap testing from $mirror into $tmp"
+    rm -rf --one-file-system "$tmp"
+    toolchain_log "debootstrap testing into $tmp"
     debootstrap --variant=minbase testing "$tmp" "$mirror" \
-        /usr/share/debootstrap/scripts/sid >&2 || return 1
+        /usr/share/debootstrap/scripts/sid >>"$log" 2>&1 ||
+        toolchain_fail "$cannot: debootstrap failed (log: $log); fix what the log's last lines say, $TOOLCHAIN_WAY_OUT" ||
+        return 1
     printf 'deb %s testing main\n' "$mirror" > "$tmp/etc/apt/sources.list"
     toolchain_log "installing ${#TOOLCHAIN_PACKAGES[@]} packages"
+    toolchain_apt_wait "$tmp"
     toolchain_chroot "$tmp" sh -c '
         export DEBIAN_FRONTEND=noninteractive
-        apt-get -o Acquire::Check-Valid-Until=false update -q &&
-        apt-get -o Acquire::Check-Valid-Until=false install -y -q --no-install-recommends "$@" &&
-        apt-get clean' sh "${TOOLCHAIN_PACKAGES[@]}" >&2 || return 1
+        apt=$1; shift
+        $apt update && $apt install -y --no-install-recommends "$@" && apt-get clean
+    ' sh "$TOOLCHAIN_APT" "${TOOLCHAIN_PACKAGES[@]}" >>"$log" 2>&1 ||
+        toolchain_fail "$cannot: installing its packages failed (log: $log); fix what the log's last lines say, $TOOLCHAIN_WAY_OUT" ||
+        return 1
     mv "$tmp" "$TOOLCHAIN_ROOT"
+    toolchain_log "toolchain root ready"
 }
 
 # Runs "$@" chrooted into root $1 with /proc, /dev and the checkout (at the
@@ -95,27 +174,34 @@ toolchain_chroot() {
 
 # Makes sure the toolchain exists; safe to call every time.
 toolchain_ensure() {
-    if toolchain_host_python; then
-        return 0
-    fi
+    toolchain_host_python && return 0
+    [ "$(id -u)" = 0 ] ||
+        toolchain_fail "cannot set up the toolchain: this host has no CPython 3.14 with its headers, and the Debian root that stands in for it needs root privileges (debootstrap, chroot); run as root, $TOOLCHAIN_WAY_OUT" ||
+        return 1
     [ -e "$TOOLCHAIN_ROOT/usr/bin/python3.14" ] && return 0
-    mkdir -p "$TOOLCHAIN_CACHE"
+    mkdir -p "$TOOLCHAIN_CACHE" 2>/dev/null ||
+        toolchain_fail "cannot build the toolchain root: cannot create $TOOLCHAIN_CACHE; set VORA_TOOLCHAIN_CACHE to a folder that can be, $TOOLCHAIN_WAY_OUT" ||
+        return 1
     (
-        flock 9
+        if ! flock -n 9; then
+            toolchain_log "waiting for another run that is building the toolchain root"
+            flock 9
+        fi
         [ -e "$TOOLCHAIN_ROOT/usr/bin/python3.14" ] || toolchain_build_root
     ) 9>"$TOOLCHAIN_CACHE/lock"
 }
 
 # Runs "$@" with the toolchain, from the top of the checkout, with PYTHON
-# naming the interpreter and VORA_IN_TOOLCHAIN=1.
+# naming the interpreter and VORA_IN_TOOLCHAIN saying which toolchain it is
+# (host or root).
 toolchain_run() {
     if toolchain_host_python; then
         (cd "$(dirname "${BASH_SOURCE[0]}")/.." &&
-            PYTHON=${PYTHON:-python3.14} VORA_IN_TOOLCHAIN=1 "$@")
+            PYTHON=${PYTHON:-python3.14} VORA_IN_TOOLCHAIN=host "$@")
     else
         toolchain_chroot "$TOOLCHAIN_ROOT" \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-            PYTHON=python3.14 VORA_IN_TOOLCHAIN=1 "$@"
+            PYTHON=python3.14 VORA_IN_TOOLCHAIN=root "$@"
     fi
 }
 
@@ -123,8 +209,104 @@ toolchain_run() {
 # sets the toolchain up and runs the script again with it.
 toolchain_enter() {
     local script=$1; shift
-    [ "${VORA_IN_TOOLCHAIN:-}" = 1 ] && return 0
+    [ -n "${VORA_IN_TOOLCHAIN:-}" ] && return 0
     toolchain_ensure
     toolchain_run bash "scripts/$(basename "$script")" "$@"
     exit $?
+}
+
+# True when command $1 is there and can run (bash's command -v also finds a
+# file without execute permission when no other one is on PATH).
+toolchain_has() {
+    local path
+    path=$(command -v "$1" 2>/dev/null) && [ -x "$path" ]
+}
+
+# Prints the modules $2... that interpreter $1 cannot import, in one line.
+toolchain_missing_modules() {
+    [ $# -gt 1 ] && [ -z "$(toolchain_python_problem "$1")" ] || return 0
+    "$1" -c 'import importlib.util, sys
+names = {"xdist": "pytest-xdist", "scikit_build_core": "scikit-build-core"}
+missing = [names.get(module, module) for module in dict.fromkeys(sys.argv[2:])
+           if importlib.util.find_spec(module) is None]
+if missing:
+    print(", ".join(missing), "for", sys.argv[1])' "$@"
+}
+
+# toolchain_check NEED...: with the host's interpreter, checks up front that
+# every tool the NEEDs call for is there, and stops naming all that are
+# missing, rather than failing on the first of them minutes into a run. The
+# root has them all: it is built from TOOLCHAIN_PACKAGES.
+#   build         CMake, Ninja and a C++ compiler ($CXX, else c++)
+#   debug         the debug interpreter ($PYTHON_DEBUG, else ${PYTHON}d)
+#   asan          the compiler's AddressSanitizer and UBSan runtimes
+#   pytest        pytest, xdist, hypothesis and tornado for $PYTHON
+#   pytest-debug  the same for the debug interpreter
+#   valgrind      valgrind
+#   wheel         pip, scikit-build-core and venv for $PYTHON
+#   tornado       tornado (the template engine) for $PYTHON
+toolchain_check() {
+    [ "${VORA_IN_TOOLCHAIN:-}" = host ] || return 0
+    local need tool lib problem list missing=() modules=() debug_modules=()
+    local cxx=${CXX:-c++} debug=${PYTHON_DEBUG:-${PYTHON}d}
+    for need; do
+        case $need in
+            build)
+                for tool in cmake ninja "$cxx"; do
+                    toolchain_has "$tool" || missing+=("$tool")
+                done ;;
+            debug)
+                problem=$(toolchain_python_problem "$debug")
+                [ -n "$problem" ] || "$debug" -c 'import sys; sys.gettotalrefcount' 2>/dev/null ||
+                    problem="is not a debug build"
+                [ -z "$problem" ] ||
+                    missing+=("the debug interpreter ($debug $problem; PYTHON_DEBUG names another)") ;;
+            asan)
+                if ! toolchain_has "$cxx"; then
+                    missing+=("$cxx")
+                else
+                    for lib in libasan.so libubsan.so; do
+                        [[ $("$cxx" -print-file-name=$lib 2>/dev/null) == /* ]] ||
+                            missing+=("$lib for $cxx")
+                    done
+                fi ;;
+            pytest) modules+=(pytest xdist hypothesis tornado) ;;
+            pytest-debug) debug_modules+=(pytest xdist hypothesis tornado) ;;
+            valgrind) toolchain_has valgrind || missing+=(valgrind) ;;
+            wheel) modules+=(pip scikit_build_core venv) ;;
+            tornado) modules+=(tornado) ;;
+            *) echo "toolchain_check: unknown need $need" >&2; return 2 ;;
+        esac
+    done
+    list=$({
+        printf '%s\n' "${missing[@]}"
+        toolchain_missing_modules "$PYTHON" "${modules[@]}"
+        toolchain_missing_modules "$debug" "${debug_modules[@]}"
+    } | awk 'NF && !seen[$0]++ {printf "%s%s", sep, $0; sep = ", "}')
+    [ -z "$list" ] && return 0
+    toolchain_log "cannot run with the host's $PYTHON: missing $list; install what is missing, or set VORA_TOOLCHAIN=root to use the toolchain root instead"
+    exit 1
+}
+
+# Two runs in one checkout (two terminals, CI next to a developer) share
+# build/<variant>. Two builds in one folder corrupt each other's objects, and
+# a build that replaces a module which another run's tests have loaded crashes
+# them or has them test a mix. So each variant has a lock, build/<variant>.lock:
+# a build holds it exclusively, a run that loads the variant's modules holds
+# it shared until it ends. Builds wait for running tests and tests for running
+# builds; runs of tests share. flock releases a lock when the last process
+# that holds its file open ends, however it ends.
+# variant_lock -s|-x VARIANT...: takes the locks, on descriptors that stay open
+# until the shell (and every child that inherited them) ends.
+variant_lock() {
+    local how=$1 variant fd
+    shift
+    mkdir -p build
+    for variant; do
+        exec {fd}>>"build/$variant.lock"
+        if ! flock -n "$how" "$fd"; then
+            toolchain_log "build/$variant is in use by another run; waiting for it"
+            flock "$how" "$fd"
+        fi
+    done
 }
