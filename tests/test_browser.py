@@ -10,6 +10,7 @@ import pytest
 import headless
 from dom_check import HOSTILE, PAGE_FINDINGS, ChromiumPages, hostile_page, problems
 from page import build_page
+from vora.uix.widgets import js_string
 
 MODE = os.environ.get("VORA_TEST_MODE", "plain")
 
@@ -37,3 +38,11 @@ def test_hostile_text_stays_text(chromium, name):
 def test_main_page_is_what_the_tree_says(chromium):
     page = build_page()
     assert problems(page, chromium.document(page), PAGE_FINDINGS + ("unitless lengths",)) == []
+
+
+@pytest.mark.parametrize("name", HOSTILE)
+def test_event_handler_strings_stay_strings(chromium, name):
+    # The handler writes ids and event names into script: each must stay
+    # one string literal, whatever it holds.
+    text, _ = HOSTILE[name]
+    assert chromium.browser.driver.execute_script(f"return {js_string(text)};") == text

@@ -1,5 +1,7 @@
 """A few element classes, declared the way an app declares its own."""
 
+import json
+
 from vora.core._attributes import (
     _Attribute,
     _BooleanAttribute,
@@ -14,10 +16,16 @@ from vora.core._attributes import (
 from vora.uix.element import Element
 
 
+def js_string(text):
+    """text as a single-quoted JavaScript string literal: an id or event name
+    with a quote or a backslash in it stays one string."""
+    return "'" + json.dumps(str(text))[1:-1].replace("'", "\\'") + "'"
+
+
 def emit_event(obj, event, prevent_default, event_args, event_js, dispatch):
     """Handler of the event attributes below: the script that reports the
     event of obj to the server, after the event's own script."""
-    script = f"vora.emit('{obj.tagid}', '{event}')" if dispatch else ""
+    script = f"vora.emit({js_string(obj.tagid)}, {js_string(event)})" if dispatch else ""
     if prevent_default:
         script = "event.preventDefault(); " + script
     if event_js:
