@@ -15,7 +15,7 @@ def search_form(fields):
             Label(text=f"Filter {i} <{name}>", html_for=name),
             Input(name=name, placeholder=f'e.g. "{name}" & more', maxlength=64,
                   required=i % 3 == 0, spellcheck=i % 2 == 0, type="text"),
-            margin=[0, 0, 8, 0]))
+            margin=[0, 0, "8px", 0]))
     rows.append(Button(text="Search", type="submit", kind="primary", font_size=14,
                        onclick=True, title='Search "all" orders'))
     return Form(*rows, action="/orders/search", onsubmit=True)

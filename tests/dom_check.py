@@ -206,9 +206,6 @@ FINDINGS = {
     "carriage return": r"\\r",
     # Rows directly inside a table get an implied tbody around them.
     "implied tbody": r": an element the tree did not declare: <tbody> ",
-    # A variable list renders numbers without units: "margin: 0 0 8 0" is not
-    # a CSS length list in standards mode, and the browser drops it.
-    "unitless lengths": r": style (margin|padding): '[0-9 ]+' is not valid CSS$",
     # The attribute joiner writes any setting whose value is its own name as a
     # bare word, meant for boolean attributes: value="value" becomes a bare
     # `value`, which a browser reads as "".
