@@ -64,7 +64,11 @@ PyObject* module_create(ModuleOnce& once, PyObject* spec)
     return module.release();
 }
 
-int module_exec_begin(ModuleOnce& once, PyObject* module)
+namespace {
+
+// The first steps of the execution: 1 when this module object was already
+// executed (nothing to do), 0 to go on, -1 on error.
+int exec_begin(ModuleOnce& once, PyObject* module)
 {
     if (once.module) {
         if (once.module == module)
@@ -92,7 +96,9 @@ int module_exec_begin(ModuleOnce& once, PyObject* module)
     return 0;
 }
 
-int module_register(ModuleOnce& once)
+// Enters the module into sys.modules under its full name when that key is
+// absent.
+int register_module(ModuleOnce& once)
 {
     PyObject* modules = PyImport_GetModuleDict();
     PyObject* present;
@@ -105,7 +111,8 @@ int module_register(ModuleOnce& once)
     return PyDict_SetItemString(modules, once.qualified_name, once.module);
 }
 
-int module_exec_failed(ModuleOnce& once)
+// Ends a failed execution; returns -1.
+int exec_failed(ModuleOnce& once)
 {
     if (PyErr_Occurred()) {
         char funcname[200];
@@ -119,6 +126,19 @@ int module_exec_failed(ModuleOnce& once)
     else
         Py_CLEAR(once.module);
     return -1;
+}
+
+}  // namespace
+
+int module_exec(ModuleOnce& once, PyObject* module)
+{
+    int status = exec_begin(once, module);
+    if (status > 0)
+        return 0;
+    if (status < 0 || (once.prepare && once.prepare(module) < 0) || register_module(once) < 0 ||
+        once.body(module) < 0)
+        return exec_failed(once);
+    return 0;
 }
 
 }  // namespace vora

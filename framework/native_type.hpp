@@ -5,10 +5,12 @@
 
 #include <Python.h>
 
+#include "common/imports.hpp"
 #include "common/ref.hpp"
 #include "common/static_type.hpp"
 
 #include <iterator>
+#include <span>
 
 namespace vora::framework {
 
@@ -77,6 +79,28 @@ template <class F>
 PyCFunction as_method(F f)
 {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// A type of a module's namespace, for add_types.
+struct ModuleType {
+    const char* name;
+    PyTypeObject* type;
+    void* table;  // published as __pyx_vtable__, or nullptr
+};
+
+// Readies each type, publishes its table when it has one and binds it in
+// module under its name, in order.
+inline int add_types(PyObject* module, std::span<const ModuleType> types)
+{
+    for (const ModuleType& entry : types) {
+        if (PyType_Ready(entry.type) < 0)
+            return -1;
+        if (entry.table && publish_vtable(entry.type, entry.table) < 0)
+            return -1;
+        if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(entry.type)) < 0)
+            return -1;
+    }
+    return 0;
 }
 
 }  // namespace vora::framework
