@@ -1,6 +1,8 @@
 // Creation and execution of a native module that exists once per process.
 #include "module.hpp"
 
+#include "dict.hpp"
+
 namespace vora {
 
 namespace {
@@ -101,13 +103,12 @@ int exec_begin(ModuleOnce& once, PyObject* module)
 int register_module(ModuleOnce& once)
 {
     PyObject* modules = PyImport_GetModuleDict();
-    PyObject* present;
-    if (PyDict_GetItemStringRef(modules, once.qualified_name, &present) < 0)
+    Ref present;
+    int found = dict_get(modules, once.qualified_name, &present);
+    if (found < 0)
         return -1;
-    if (present) {
-        Py_DECREF(present);
+    if (found)
         return 0;
-    }
     return PyDict_SetItemString(modules, once.qualified_name, once.module);
 }
 

@@ -120,7 +120,7 @@ int VariableListProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (property_init_common(self, args, kwds, &defaultvalue, &kwargs) < 0)
         return -1;
-    Ref given = keyword_or(kwargs.get(), "length", Py_None);
+    Ref given = dict_get_or(kwargs.get(), "length", Py_None);
     if (!given)
         return -1;
     int length = 4;

@@ -2,6 +2,7 @@
 // property of its class, set up at creation through each property's own
 // table, and the events registered on it.
 #include "common/args.hpp"
+#include "common/dict.hpp"
 #include "framework/events.hpp"
 #include "framework/native_type.hpp"
 
@@ -85,12 +86,11 @@ Ref properties_of(PyTypeObject* type)
                      !(type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE);
     if (cacheable) {
         Ref dict = Ref::steal(PyType_GetDict(type));
-        PyObject* cached;
-        if (PyDict_GetItemRef(dict.get(), g_str_properties, &cached) < 0)
+        Ref cached;
+        if (dict_get(dict.get(), g_str_properties, &cached) < 0)
             return Ref();
-        if (cached && PyTuple_CheckExact(cached))
-            return Ref::steal(cached);
-        Py_XDECREF(cached);
+        if (cached && PyTuple_CheckExact(cached.get()))
+            return cached;
     }
     const PropertyTypes* types = property_types();
     if (!types)

@@ -21,13 +21,11 @@ int read_allownone(PyObject* self, PyObject* kwds)
 {
     if (!kwds)
         return 0;
-    PyObject* value;
-    if (PyDict_GetItemStringRef(kwds, "allownone", &value) < 0)
-        return -1;
-    if (!value)
-        return 0;
-    int truth = PyObject_IsTrue(value);
-    Py_DECREF(value);
+    Ref value;
+    int found = dict_get(kwds, "allownone", &value);
+    if (found <= 0)
+        return found;
+    int truth = PyObject_IsTrue(value.get());
     if (truth < 0)
         return -1;
     prop(self)->allownone = truth;

@@ -249,7 +249,7 @@ int numeric_init(PyObject* self, PyObject* args, PyObject* kwds, Ref* kwargs)
     Ref defaultvalue;
     if (property_init_common(self, args, kwds, &defaultvalue, kwargs) < 0)
         return -1;
-    Ref units = keyword_or(kwargs->get(), "units", Py_None);
+    Ref units = dict_get_or(kwargs->get(), "units", Py_None);
     if (!units)
         return -1;
     if (units.get() != Py_None && !PyUnicode_Check(units.get())) {
@@ -273,7 +273,7 @@ int NumericProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
 // A bound is a number or None (unbounded).
 Ref bound_keyword(PyObject* kwargs, const char* name)
 {
-    Ref bound = keyword_or(kwargs, name, Py_None);
+    Ref bound = dict_get_or(kwargs, name, Py_None);
     if (bound && bound.get() != Py_None && !is_number(bound.get())) {
         PyErr_Format(PyExc_TypeError, "%s must be an int or a float, not %.200s", name,
                      Py_TYPE(bound.get())->tp_name);

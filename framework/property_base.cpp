@@ -281,14 +281,6 @@ PyObject* Property_convert(PyObject*, PyObject*, PyObject* value)
     return Py_NewRef(value);
 }
 
-Ref keyword_or(PyObject* kwargs, const char* name, PyObject* fallback)
-{
-    PyObject* value;
-    if (PyDict_GetItemStringRef(kwargs, name, &value) < 0)
-        return Ref();
-    return value ? Ref::steal(value) : Ref::borrow(fallback);
-}
-
 namespace {
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_sig{"__init__", init_params, 1, 0, true};
@@ -301,7 +293,7 @@ int property_init_common(PyObject* self, PyObject* args, PyObject* kwds, Ref* de
     if (parse_tuple_dict(init_sig, args, kwds, values, kwargs) < 0)
         return -1;
     *defaultvalue = std::move(values[0]);
-    Ref allownone = keyword_or(kwargs->get(), "allownone", Py_False);
+    Ref allownone = dict_get_or(kwargs->get(), "allownone", Py_False);
     if (!allownone)
         return -1;
     int truth = PyObject_IsTrue(allownone.get());

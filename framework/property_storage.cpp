@@ -164,10 +164,9 @@ Ref storage_if_any(PyObject* self, PyObject* obj)
     PyObject* storage = reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage;
     if (!storage || !PyDict_Check(storage))
         return Ref();
-    PyObject* found;
-    if (PyDict_GetItemRef(storage, prop(self)->key, &found) < 0)
+    Ref record;
+    if (dict_get(storage, prop(self)->key, &record) < 0)
         return Ref();
-    Ref record = Ref::steal(found);
     if (record && !Py_IS_TYPE(record.get(), &PropertyStorage_Type))
         return Ref();
     return record;

@@ -129,7 +129,7 @@ int ObjectProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (init_with_default(self, args, kwds, Py_None, &kwargs) < 0)
         return -1;
-    Ref baseclass = keyword_or(kwargs.get(), "baseclass", Py_None);
+    Ref baseclass = dict_get_or(kwargs.get(), "baseclass", Py_None);
     if (!baseclass)
         return -1;
     set_field(object(self)->baseclass, std::move(baseclass));
@@ -181,7 +181,7 @@ int OptionProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (init_with_default(self, args, kwds, Py_None, &kwargs) < 0)
         return -1;
-    Ref given = keyword_or(kwargs.get(), "options", Py_None);
+    Ref given = dict_get_or(kwargs.get(), "options", Py_None);
     if (!given)
         return -1;
     Ref options = Ref::steal(given.get() == Py_None ? PyList_New(0)
