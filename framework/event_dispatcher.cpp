@@ -253,25 +253,21 @@ const core::EventDispatcherTable* table_of(PyObject* self)
     return static_cast<const core::EventDispatcherTable*>(dispatcher(self)->table);
 }
 
-const char* const register_params[] = {"name", "client"};
-const Signature register_sig{"register_event", register_params, 2, 1};
+constexpr const char* register_params[] = {"name", "client"};
+constexpr Signature register_sig{"register_event", register_params, 2, 1};
 
-PyObject* EventDispatcher_py_register_event(PyObject* self, PyObject* const* args,
-                                            Py_ssize_t nargs, PyObject* kwnames)
+PyObject* EventDispatcher_py_register_event(PyObject* self, PyObject* name, PyObject* given)
 {
-    PyObject* values[2];
-    if (parse_fastcall(register_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    if (!PyUnicode_Check(values[0]))
-        return raise_expected("str", values[0]);
-    int client = values[1] ? PyObject_IsTrue(values[1]) : 0;
+    if (!PyUnicode_Check(name))
+        return raise_expected("str", name);
+    int client = given ? PyObject_IsTrue(given) : 0;
     if (client < 0)
         return nullptr;
-    return checked(table_of(self)->register_event(self, values[0], client));
+    return table_of(self)->register_event(self, name, client);
 }
 
 PyMethodDef EventDispatcher_methods[] = {
-    {"register_event", as_method(EventDispatcher_py_register_event),
+    {"register_event", as_method(fastcall_method<register_sig, EventDispatcher_py_register_event>),
      METH_FASTCALL | METH_KEYWORDS,
      "register_event(name, client=False)\n--\n\n"
      "Registers the event name; client marks an event the browser client dispatches."},

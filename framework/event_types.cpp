@@ -202,23 +202,20 @@ PyObject* EventObservers_py_unbind(PyObject* self, PyObject* callback)
     return checked(observers_table(self)->unbind(self, callback));
 }
 
-const char* const dispatch_params[] = {"obj", "value"};
-const Signature dispatch_sig{"dispatch", dispatch_params, 2, 2};
+constexpr const char* dispatch_params[] = {"obj", "value"};
+constexpr Signature dispatch_sig{"dispatch", dispatch_params, 2, 2};
 
-PyObject* EventObservers_py_dispatch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames)
+PyObject* EventObservers_py_dispatch(PyObject* self, PyObject* obj, PyObject* value)
 {
-    PyObject* values[2];
-    if (parse_fastcall(dispatch_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(observers_table(self)->dispatch(self, values[0], values[1]));
+    return observers_table(self)->dispatch(self, obj, value);
 }
 
 PyMethodDef EventObservers_methods[] = {
     {"bind", EventObservers_py_bind, METH_O, "bind(callback)\n--\n\nAdds callback at the end."},
     {"unbind", EventObservers_py_unbind, METH_O,
      "unbind(callback)\n--\n\nRemoves the first callback equal to callback."},
-    {"dispatch", as_method(EventObservers_py_dispatch), METH_FASTCALL | METH_KEYWORDS,
+    {"dispatch", as_method(fastcall_method<dispatch_sig, EventObservers_py_dispatch>),
+     METH_FASTCALL | METH_KEYWORDS,
      "dispatch(obj, value)\n--\n\nCalls the callbacks until one returns a true value."},
     {nullptr, nullptr, 0, nullptr},
 };

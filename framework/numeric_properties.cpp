@@ -300,16 +300,12 @@ int BoundedNumericProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
 
 // ---------------------------------------------------------------- members
 
-const char* const get_units_params[] = {"obj"};
-const vora::Signature get_units_sig{"get_units", get_units_params, 1, 1};
+constexpr const char* get_units_params[] = {"obj"};
+constexpr vora::Signature get_units_sig{"get_units", get_units_params, 1, 1};
 
-PyObject* NumericProperty_get_units(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames)
+PyObject* NumericProperty_get_units(PyObject* self, PyObject* obj)
 {
-    PyObject* values[1];
-    if (vora::parse_fastcall(get_units_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    Ref storage = storage_of(self, values[0]);
+    Ref storage = storage_of(self, obj);
     if (!storage)
         return nullptr;
     PyObject* units = storage_record(storage.get())->units;
@@ -319,7 +315,8 @@ PyObject* NumericProperty_get_units(PyObject* self, PyObject* const* args, Py_ss
 }
 
 PyMethodDef NumericProperty_methods[] = {
-    {"get_units", as_method(NumericProperty_get_units), METH_FASTCALL | METH_KEYWORDS,
+    {"get_units", as_method(vora::fastcall_method<get_units_sig, NumericProperty_get_units>),
+     METH_FASTCALL | METH_KEYWORDS,
      "get_units(obj)\n--\n\n"
      "Unit of obj's value: the one it was parsed with, else the property's units."},
     {nullptr, nullptr, 0, nullptr},

@@ -147,54 +147,43 @@ PyObject* Property_dispatch(PyObject*, PyObject*)
 
 // ---------------------------------------------------------------- methods
 
-const char* const owner_params[] = {"obj"};
-const Signature get_sig{"get", owner_params, 1, 1};
+constexpr const char* owner_params[] = {"obj"};
+constexpr Signature get_sig{"get", owner_params, 1, 1};
 
-PyObject* Property_py_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames)
+PyObject* Property_py_get(PyObject* self, PyObject* obj)
 {
-    PyObject* values[1];
-    if (parse_fastcall(get_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(table_of(self)->get(self, values[0], Dispatch::allowed));
+    return table_of(self)->get(self, obj, Dispatch::allowed);
 }
 
-const char* const set_params[] = {"obj", "value"};
-const Signature set_sig{"set", set_params, 2, 2};
+constexpr const char* set_params[] = {"obj", "value"};
+constexpr Signature set_sig{"set", set_params, 2, 2};
 
-PyObject* Property_py_set(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames)
+PyObject* Property_py_set(PyObject* self, PyObject* obj, PyObject* value)
 {
-    PyObject* values[2];
-    if (parse_fastcall(set_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(table_of(self)->set(self, values[0], values[1]));
+    return table_of(self)->set(self, obj, value);
 }
 
-const char* const set_name_params[] = {"owner", "name"};
-const Signature set_name_sig{"__set_name__", set_name_params, 2, 2};
+constexpr const char* set_name_params[] = {"owner", "name"};
+constexpr Signature set_name_sig{"__set_name__", set_name_params, 2, 2};
 
 // The first name a property is bound under becomes its storage key; the
 // key never changes afterwards, so records made under it stay reachable.
-PyObject* Property_set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames)
+PyObject* Property_set_name(PyObject* self, PyObject*, PyObject* name)
 {
-    PyObject* values[2];
-    if (parse_fastcall(set_name_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
     PropertyRecord* r = prop(self);
     if (r->key == Py_None)
-        set_field(r->key, Ref::borrow(values[1]));
-    set_field(r->name, Ref::borrow(values[1]));
+        set_field(r->key, Ref::borrow(name));
+    set_field(r->name, Ref::borrow(name));
     Py_RETURN_NONE;
 }
 
 PyMethodDef Property_methods[] = {
-    {"get", as_method(Property_py_get), METH_FASTCALL | METH_KEYWORDS,
+    {"get", as_method(fastcall_method<get_sig, Property_py_get>), METH_FASTCALL | METH_KEYWORDS,
      "get(obj)\n--\n\nThe value stored for obj."},
-    {"set", as_method(Property_py_set), METH_FASTCALL | METH_KEYWORDS,
+    {"set", as_method(fastcall_method<set_sig, Property_py_set>), METH_FASTCALL | METH_KEYWORDS,
      "set(obj, value)\n--\n\nConverts, checks and stores value for obj; True when it changed."},
-    {"__set_name__", as_method(Property_set_name), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"__set_name__", as_method(fastcall_method<set_name_sig, Property_set_name>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
