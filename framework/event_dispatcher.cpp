@@ -311,19 +311,12 @@ int make_dispatcher_constants()
     return g_str_properties ? 0 : -1;
 }
 
-PyTypeObject EventDispatcher_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core._event.EventDispatcher", sizeof(EventDispatcherRecord),
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-        "EventDispatcher(**values)\n--\n\n"
-        "The owner of properties: keeps one PropertyStorage per property of its class\n"
-        "and the events registered on it. Keywords give properties their first values.");
-    DispatcherChain::install(t);
-    t.tp_new = EventDispatcher_new;
-    t.tp_init = EventDispatcher_init;
-    t.tp_methods = EventDispatcher_methods;
-    t.tp_getset = EventDispatcher_getset;
-    return t;
-}();
+PyTypeObject EventDispatcher_Type = DispatcherChain::type(
+    "vora.core._event.EventDispatcher",
+    "EventDispatcher(**values)\n--\n\n"
+    "The owner of properties: keeps one PropertyStorage per property of its class\n"
+    "and the events registered on it. Keywords give properties their first values.",
+    {.new_ = EventDispatcher_new, .init = EventDispatcher_init, .methods = EventDispatcher_methods,
+     .getset = EventDispatcher_getset});
 
 }  // namespace vora::framework

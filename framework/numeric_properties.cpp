@@ -364,32 +364,19 @@ void fill_numeric_tables()
     bounded_numeric_property_table.base.check = BoundedNumericProperty_check;
 }
 
-PyTypeObject NumericProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.NumericProperty", sizeof(NumericPropertyRecord),
-        extensible_gc_flags,
-        "NumericProperty(defaultvalue=0, *, units=None, **kwargs)\n--\n\n"
-        "An int or float. Text such as '12px', '1.5em' or '50%' and (number, unit)\n"
-        "pairs are parsed into a float; the unit is kept per owner (get_units).");
-    NumericChain::install(t);
-    t.tp_new = NumericProperty_new;
-    t.tp_init = NumericProperty_init;
-    t.tp_methods = NumericProperty_methods;
-    t.tp_getset = NumericProperty_getset;
-    return t;
-}();
+PyTypeObject NumericProperty_Type = NumericChain::type(
+    "vora.core.properties.NumericProperty",
+    "NumericProperty(defaultvalue=0, *, units=None, **kwargs)\n--\n\n"
+    "An int or float. Text such as '12px', '1.5em' or '50%' and (number, unit)\n"
+    "pairs are parsed into a float; the unit is kept per owner (get_units).",
+    {.new_ = NumericProperty_new, .init = NumericProperty_init, .methods = NumericProperty_methods,
+     .getset = NumericProperty_getset});
 
-PyTypeObject BoundedNumericProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.BoundedNumericProperty", sizeof(BoundedNumericPropertyRecord),
-        extensible_gc_flags,
-        "BoundedNumericProperty(defaultvalue=0, *, min=None, max=None, **kwargs)\n--\n\n"
-        "A NumericProperty whose values must lie within min and max.");
-    BoundedChain::install(t);
-    t.tp_new = BoundedNumericProperty_new;
-    t.tp_init = BoundedNumericProperty_init;
-    t.tp_getset = BoundedNumericProperty_getset;
-    return t;
-}();
+PyTypeObject BoundedNumericProperty_Type = BoundedChain::type(
+    "vora.core.properties.BoundedNumericProperty",
+    "BoundedNumericProperty(defaultvalue=0, *, min=None, max=None, **kwargs)\n--\n\n"
+    "A NumericProperty whose values must lie within min and max.",
+    {.new_ = BoundedNumericProperty_new, .init = BoundedNumericProperty_init,
+     .getset = BoundedNumericProperty_getset});
 
 }  // namespace vora::framework

@@ -304,22 +304,13 @@ void fill_property_table()
     t.dispatch = Property_dispatch;
 }
 
-PyTypeObject Property_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.Property", sizeof(PropertyRecord), extensible_gc_flags,
-        "Property(defaultvalue=None, *, allownone=False, **kwargs)\n--\n\n"
-        "A typed setting declared on an EventDispatcher class. Every owner keeps its\n"
-        "value in a PropertyStorage record; other keywords are accepted and ignored.");
-    t.tp_new = Property_new;
-    t.tp_init = Property_init;
-    t.tp_dealloc = Property_dealloc;
-    t.tp_traverse = Property_traverse;
-    t.tp_clear = Property_clear;
-    t.tp_descr_get = Property_descr_get;
-    t.tp_descr_set = Property_descr_set;
-    t.tp_methods = Property_methods;
-    t.tp_getset = Property_getset;
-    return t;
-}();
+PyTypeObject Property_Type = native_type(
+    "vora.core.properties.Property", sizeof(PropertyRecord), extensible_gc_flags,
+    "Property(defaultvalue=None, *, allownone=False, **kwargs)\n--\n\n"
+    "A typed setting declared on an EventDispatcher class. Every owner keeps its\n"
+    "value in a PropertyStorage record; other keywords are accepted and ignored.",
+    {.new_ = Property_new, .init = Property_init, .dealloc = Property_dealloc,
+     .traverse = Property_traverse, .clear = Property_clear, .descr_get = Property_descr_get,
+     .descr_set = Property_descr_set, .methods = Property_methods, .getset = Property_getset});
 
 }  // namespace vora::framework
