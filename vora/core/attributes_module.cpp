@@ -3,6 +3,7 @@
 // the module namespace (common/module.hpp carries creation and execution).
 #include <iterator>
 
+#include "common/dict.hpp"
 #include "common/imports.hpp"
 #include "common/module.hpp"
 #include "vora/core/attribute_shape.hpp"
@@ -266,14 +267,10 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
 
 Ref builtin(PyObject* builtins, const char* name)
 {
-    Ref value = Ref::steal(PyObject_GetAttrString(builtins, name));
-    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        Ref text = Ref::steal(PyUnicode_FromString(name));
-        if (text)
-            PyErr_Format(PyExc_NameError, "name '%U' is not defined", text.get());
-    }
-    return value;
+    Ref text = Ref::steal(PyUnicode_FromString(name));
+    if (!text)
+        return Ref();
+    return lookup_global(PyModule_GetDict(builtins), text.get());
 }
 
 // The module's own pointers and interned strings, made before it enters
