@@ -11,30 +11,11 @@ import tornado.template
 
 import vora.uix._html as h
 from timing import Case, compare, goal
-
-
-def py_join_style(container):
-    if not container:
-        return ""
-    return ";".join("{0}: {1}".format(k, v) for k, v in container.items() if v)
-
-
-def py_join_cls(default_cls, container):
-    pieces = list(default_cls) if default_cls else []
-    if container:
-        pieces.extend(v for v in container.values() if v)
-    return " ".join(pieces)
-
-
-def py_join_attributes(container):
-    if not container:
-        return ""
-    out = []
-    for k, v in container.items():
-        if v:
-            text = html.escape(v if type(v) is str else str(v), quote=True)
-            out.append(text if k == v else '{0}="{1}"'.format(k, text))
-    return " ".join(out)
+from vora.uix.reference import (
+    join_attributes as py_join_attributes,
+    join_cls as py_join_cls,
+    join_style as py_join_style,
+)
 
 
 ENGINE = tornado.template.Template(h.DEFAULT_HTML_TPL)

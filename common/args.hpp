@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include <utility>
+
 #include "errors.hpp"
 #include "ref.hpp"
 
@@ -26,6 +28,23 @@ struct Signature {
 // Returns 0, or -1 with TypeError set.
 int parse_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames, PyObject** values, Ref* extra = nullptr);
+
+// The METH_FASTCALL | METH_KEYWORDS function of a method whose parameters
+// sig (a constexpr Signature without var_keywords) describes: parses the call
+// and returns body(self, arg...), one borrowed argument per parameter
+// (nullptr for one not given).
+template <const Signature& sig, auto body>
+PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames)
+{
+    static_assert(!sig.var_keywords);
+    PyObject* values[sig.count];
+    if (parse_fastcall(sig, args, nargs, kwnames, values) < 0)
+        return nullptr;
+    return [&]<size_t... i>(std::index_sequence<i...>) {
+        return checked(body(self, values[i]...));
+    }(std::make_index_sequence<sig.count>{});
+}
 
 // Parses an (args tuple, kwargs dict or NULL) call into owned values; with
 // var_keywords, *extra receives a new dict of the remaining keywords.

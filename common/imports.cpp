@@ -1,6 +1,8 @@
 // Import of outside native types and of their native method tables.
 #include "imports.hpp"
 
+#include "dict.hpp"
+
 namespace vora {
 
 namespace {
@@ -47,15 +49,15 @@ Ref import_type(PyObject* module, const char* type_name, Py_ssize_t expected_siz
 void* imported_vtable(PyObject* type)
 {
     PyObject* dict = reinterpret_cast<PyTypeObject*>(type)->tp_dict;
-    PyObject* capsule;
-    if (PyDict_GetItemStringRef(dict, "__pyx_vtable__", &capsule) < 0)
+    Ref capsule;
+    int found = dict_get(dict, "__pyx_vtable__", &capsule);
+    if (found < 0)
         return nullptr;
-    if (!capsule) {
+    if (!found) {
         PyErr_SetString(PyExc_KeyError, "__pyx_vtable__");
         return nullptr;
     }
-    void* table = PyCapsule_GetPointer(capsule, nullptr);
-    Py_DECREF(capsule);
+    void* table = PyCapsule_GetPointer(capsule.get(), nullptr);
     if (!table && !PyErr_Occurred())
         PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
     return table;
@@ -82,12 +84,10 @@ Ref import_from(PyObject* module, PyObject* name)
     Ref full = Ref::steal(PyUnicode_FromFormat("%U.%U", module_name.get(), name));
     if (!full)
         return Ref();
-    PyObject* sub;
-    if (PyDict_GetItemRef(PyImport_GetModuleDict(), full.get(), &sub) < 0)
-        return Ref();
-    if (!sub)
+    Ref sub;
+    if (dict_get(PyImport_GetModuleDict(), full.get(), &sub) == 0)
         PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
-    return Ref::steal(sub);
+    return sub;
 }
 
 }  // namespace vora

@@ -1,6 +1,8 @@
 // Creation and execution of a native module that exists once per process.
 #include "module.hpp"
 
+#include "dict.hpp"
+
 namespace vora {
 
 namespace {
@@ -64,7 +66,11 @@ PyObject* module_create(ModuleOnce& once, PyObject* spec)
     return module.release();
 }
 
-int module_exec_begin(ModuleOnce& once, PyObject* module)
+namespace {
+
+// The first steps of the execution: 1 when this module object was already
+// executed (nothing to do), 0 to go on, -1 on error.
+int exec_begin(ModuleOnce& once, PyObject* module)
 {
     if (once.module) {
         if (once.module == module)
@@ -92,20 +98,22 @@ int module_exec_begin(ModuleOnce& once, PyObject* module)
     return 0;
 }
 
-int module_register(ModuleOnce& once)
+// Enters the module into sys.modules under its full name when that key is
+// absent.
+int register_module(ModuleOnce& once)
 {
     PyObject* modules = PyImport_GetModuleDict();
-    PyObject* present;
-    if (PyDict_GetItemStringRef(modules, once.qualified_name, &present) < 0)
+    Ref present;
+    int found = dict_get(modules, once.qualified_name, &present);
+    if (found < 0)
         return -1;
-    if (present) {
-        Py_DECREF(present);
+    if (found)
         return 0;
-    }
     return PyDict_SetItemString(modules, once.qualified_name, once.module);
 }
 
-int module_exec_failed(ModuleOnce& once)
+// Ends a failed execution; returns -1.
+int exec_failed(ModuleOnce& once)
 {
     if (PyErr_Occurred()) {
         char funcname[200];
@@ -119,6 +127,19 @@ int module_exec_failed(ModuleOnce& once)
     else
         Py_CLEAR(once.module);
     return -1;
+}
+
+}  // namespace
+
+int module_exec(ModuleOnce& once, PyObject* module)
+{
+    int status = exec_begin(once, module);
+    if (status > 0)
+        return 0;
+    if (status < 0 || (once.prepare && once.prepare(module) < 0) || register_module(once) < 0 ||
+        once.body(module) < 0)
+        return exec_failed(once);
+    return 0;
 }
 
 }  // namespace vora

@@ -11,11 +11,19 @@
 
 namespace vora {
 
-// The process-wide record of one module. Its state lives in statics, so a
+// The process-wide record of one module and what the module itself adds to
+// the frame: its names, its docstring and the steps of its execution, each
+// returning 0, or -1 with an exception set. Its state lives in statics, so a
 // second interpreter or a second module object must never see it.
 struct ModuleOnce {
     const char* qualified_name;  // "vora.uix._html"
     const char* short_name;      // "_html"
+    const char* doc;             // the module's docstring
+    // Makes the process-wide state before the module enters sys.modules;
+    // may be nullptr.
+    int (*prepare)(PyObject* module);
+    // Fills the namespace of the module, once it is in sys.modules.
+    int (*body)(PyObject* module);
     PyObject* module = nullptr;  // the executed module object (owned)
     // Set while a refused execution of another module object fails: the
     // record then stays with the module already executed.
@@ -26,19 +34,33 @@ struct ModuleOnce {
 // already executed in this process, or makes a new one from the import spec.
 PyObject* module_create(ModuleOnce& once, PyObject* spec);
 
-// The first steps of Py_mod_exec: returns 1 when this module object was
-// already executed (nothing to do), 0 to go on, -1 on error. When it goes on
-// it has bound __builtins__ and warned about a version mismatch.
-int module_exec_begin(ModuleOnce& once, PyObject* module);
+// Py_mod_exec: does nothing for the module object already executed, refuses
+// another one; otherwise binds __builtins__, warns about a version mismatch,
+// runs once.prepare, enters the module into sys.modules under its full name
+// (when that key is absent) and runs once.body. A failure adds "init <name>"
+// to the traceback (or raises ImportError with that text when nothing is
+// pending) and drops the record, so a later import may run the execution
+// again; a refused execution of a second module object keeps the record of
+// the first.
+int module_exec(ModuleOnce& once, PyObject* module);
 
-// Enters the module into sys.modules under its full name when that key is
-// absent.
-int module_register(ModuleOnce& once);
-
-// Ends a failed Py_mod_exec: adds "init <name>" to the traceback (or raises
-// ImportError with that text when nothing is pending) and drops the record,
-// so a later import may run the execution again; a refused execution of a
-// second module object keeps the record of the first. Returns -1.
-int module_exec_failed(ModuleOnce& once);
+// The module definition for PyInit_<name>: PyModuleDef_Init of a definition
+// whose create and exec slots are the two functions above, bound to once.
+template <ModuleOnce& once>
+PyObject* module_init()
+{
+    static PyModuleDef_Slot slots[] = {
+        {Py_mod_create, reinterpret_cast<void*>(+[](PyObject* spec, PyModuleDef*) {
+             return checked(module_create(once, spec));
+         })},
+        {Py_mod_exec,
+         reinterpret_cast<void*>(+[](PyObject* module) { return checked(module_exec(once, module)); })},
+        {0, nullptr},
+    };
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT, once.short_name, once.doc, 0, nullptr, slots, nullptr, nullptr, nullptr,
+    };
+    return PyModuleDef_Init(&def);
+}
 
 }  // namespace vora

@@ -120,7 +120,7 @@ int VariableListProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (property_init_common(self, args, kwds, &defaultvalue, &kwargs) < 0)
         return -1;
-    Ref given = keyword_or(kwargs.get(), "length", Py_None);
+    Ref given = dict_get_or(kwargs.get(), "length", Py_None);
     if (!given)
         return -1;
     int length = 4;
@@ -203,50 +203,29 @@ void fill_container_tables()
     dict_property_table.convert = DictProperty_convert;
 }
 
-PyTypeObject ObservableList_Type = [] {
-    // Everything is the list's; the type marks values a ListProperty made.
-    PyTypeObject t = static_type("vora.core.properties.ObservableList", sizeof(PyListObject),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-                                 "A list stored by a ListProperty.");
-    t.tp_base = &PyList_Type;
-    return t;
-}();
+// Everything is the list's; the type marks values a ListProperty made.
+PyTypeObject ObservableList_Type = Chained<PyListObject, &PyList_Type>::type(
+    "vora.core.properties.ObservableList",
+    "A list stored by a ListProperty.", {});
 
-PyTypeObject ListProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.ListProperty", sizeof(core::ListPropertyRecord),
-        extensible_flags,
-        "ListProperty(defaultvalue=[], **kwargs)\n--\n\n"
-        "A list; assigned lists and tuples are stored as a new ObservableList.");
-    t.tp_base = &Property_Type;
-    t.tp_new = plain_new<&list_property_table>;
-    t.tp_init = ListProperty_init;
-    return t;
-}();
+PyTypeObject ListProperty_Type = Chained<core::ListPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.ListProperty",
+    "ListProperty(defaultvalue=[], **kwargs)\n--\n\n"
+    "A list; assigned lists and tuples are stored as a new ObservableList.",
+    {.new_ = plain_new<&list_property_table>, .init = ListProperty_init});
 
-PyTypeObject VariableListProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.VariableListProperty", sizeof(VariableListPropertyRecord),
-        extensible_flags,
-        "VariableListProperty(defaultvalue=[0] * length, *, length=4, **kwargs)\n--\n\n"
-        "A list of length 2 or 4 expanded from one value, or one or two (or, with\n"
-        "length 4, four) components.");
-    t.tp_base = &Property_Type;
-    t.tp_new = VariableListProperty_new;
-    t.tp_init = VariableListProperty_init;
-    t.tp_getset = VariableListProperty_getset;
-    return t;
-}();
+PyTypeObject VariableListProperty_Type = Chained<VariableListPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.VariableListProperty",
+    "VariableListProperty(defaultvalue=[0] * length, *, length=4, **kwargs)\n--\n\n"
+    "A list of length 2 or 4 expanded from one value, or one or two (or, with\n"
+    "length 4, four) components.",
+    {.new_ = VariableListProperty_new, .init = VariableListProperty_init,
+     .getset = VariableListProperty_getset});
 
-PyTypeObject DictProperty_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.DictProperty",
-                                 sizeof(core::DictPropertyRecord), extensible_flags,
-                                 "DictProperty(defaultvalue={}, **kwargs)\n--\n\n"
-                                 "A dict; assigned dicts are stored as a copy.");
-    t.tp_base = &Property_Type;
-    t.tp_new = plain_new<&dict_property_table>;
-    t.tp_init = DictProperty_init;
-    return t;
-}();
+PyTypeObject DictProperty_Type = Chained<core::DictPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.DictProperty",
+    "DictProperty(defaultvalue={}, **kwargs)\n--\n\n"
+    "A dict; assigned dicts are stored as a copy.",
+    {.new_ = plain_new<&dict_property_table>, .init = DictProperty_init});
 
 }  // namespace vora::framework

@@ -2,6 +2,7 @@
 // property of its class, set up at creation through each property's own
 // table, and the events registered on it.
 #include "common/args.hpp"
+#include "common/dict.hpp"
 #include "framework/events.hpp"
 #include "framework/native_type.hpp"
 
@@ -85,12 +86,11 @@ Ref properties_of(PyTypeObject* type)
                      !(type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE);
     if (cacheable) {
         Ref dict = Ref::steal(PyType_GetDict(type));
-        PyObject* cached;
-        if (PyDict_GetItemRef(dict.get(), g_str_properties, &cached) < 0)
+        Ref cached;
+        if (dict_get(dict.get(), g_str_properties, &cached) < 0)
             return Ref();
-        if (cached && PyTuple_CheckExact(cached))
-            return Ref::steal(cached);
-        Py_XDECREF(cached);
+        if (cached && PyTuple_CheckExact(cached.get()))
+            return cached;
     }
     const PropertyTypes* types = property_types();
     if (!types)
@@ -253,25 +253,21 @@ const core::EventDispatcherTable* table_of(PyObject* self)
     return static_cast<const core::EventDispatcherTable*>(dispatcher(self)->table);
 }
 
-const char* const register_params[] = {"name", "client"};
-const Signature register_sig{"register_event", register_params, 2, 1};
+constexpr const char* register_params[] = {"name", "client"};
+constexpr Signature register_sig{"register_event", register_params, 2, 1};
 
-PyObject* EventDispatcher_py_register_event(PyObject* self, PyObject* const* args,
-                                            Py_ssize_t nargs, PyObject* kwnames)
+PyObject* EventDispatcher_py_register_event(PyObject* self, PyObject* name, PyObject* given)
 {
-    PyObject* values[2];
-    if (parse_fastcall(register_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    if (!PyUnicode_Check(values[0]))
-        return raise_expected("str", values[0]);
-    int client = values[1] ? PyObject_IsTrue(values[1]) : 0;
+    if (!PyUnicode_Check(name))
+        return raise_expected("str", name);
+    int client = given ? PyObject_IsTrue(given) : 0;
     if (client < 0)
         return nullptr;
-    return checked(table_of(self)->register_event(self, values[0], client));
+    return table_of(self)->register_event(self, name, client);
 }
 
 PyMethodDef EventDispatcher_methods[] = {
-    {"register_event", as_method(EventDispatcher_py_register_event),
+    {"register_event", as_method(fastcall_method<register_sig, EventDispatcher_py_register_event>),
      METH_FASTCALL | METH_KEYWORDS,
      "register_event(name, client=False)\n--\n\n"
      "Registers the event name; client marks an event the browser client dispatches."},
@@ -315,19 +311,12 @@ int make_dispatcher_constants()
     return g_str_properties ? 0 : -1;
 }
 
-PyTypeObject EventDispatcher_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core._event.EventDispatcher", sizeof(EventDispatcherRecord),
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-        "EventDispatcher(**values)\n--\n\n"
-        "The owner of properties: keeps one PropertyStorage per property of its class\n"
-        "and the events registered on it. Keywords give properties their first values.");
-    DispatcherChain::install(t);
-    t.tp_new = EventDispatcher_new;
-    t.tp_init = EventDispatcher_init;
-    t.tp_methods = EventDispatcher_methods;
-    t.tp_getset = EventDispatcher_getset;
-    return t;
-}();
+PyTypeObject EventDispatcher_Type = DispatcherChain::type(
+    "vora.core._event.EventDispatcher",
+    "EventDispatcher(**values)\n--\n\n"
+    "The owner of properties: keeps one PropertyStorage per property of its class\n"
+    "and the events registered on it. Keywords give properties their first values.",
+    {.new_ = EventDispatcher_new, .init = EventDispatcher_init, .methods = EventDispatcher_methods,
+     .getset = EventDispatcher_getset});
 
 }  // namespace vora::framework

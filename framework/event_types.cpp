@@ -202,23 +202,20 @@ PyObject* EventObservers_py_unbind(PyObject* self, PyObject* callback)
     return checked(observers_table(self)->unbind(self, callback));
 }
 
-const char* const dispatch_params[] = {"obj", "value"};
-const Signature dispatch_sig{"dispatch", dispatch_params, 2, 2};
+constexpr const char* dispatch_params[] = {"obj", "value"};
+constexpr Signature dispatch_sig{"dispatch", dispatch_params, 2, 2};
 
-PyObject* EventObservers_py_dispatch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames)
+PyObject* EventObservers_py_dispatch(PyObject* self, PyObject* obj, PyObject* value)
 {
-    PyObject* values[2];
-    if (parse_fastcall(dispatch_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(observers_table(self)->dispatch(self, values[0], values[1]));
+    return observers_table(self)->dispatch(self, obj, value);
 }
 
 PyMethodDef EventObservers_methods[] = {
     {"bind", EventObservers_py_bind, METH_O, "bind(callback)\n--\n\nAdds callback at the end."},
     {"unbind", EventObservers_py_unbind, METH_O,
      "unbind(callback)\n--\n\nRemoves the first callback equal to callback."},
-    {"dispatch", as_method(EventObservers_py_dispatch), METH_FASTCALL | METH_KEYWORDS,
+    {"dispatch", as_method(fastcall_method<dispatch_sig, EventObservers_py_dispatch>),
+     METH_FASTCALL | METH_KEYWORDS,
      "dispatch(obj, value)\n--\n\nCalls the callbacks until one returns a true value."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -282,50 +279,32 @@ void fill_observers_table()
     event_observers_table.dispatch = EventObservers_dispatch;
 }
 
-PyTypeObject ObjectWithUid_Type = [] {
-    PyTypeObject t = static_type("vora.core._event.ObjectWithUid", sizeof(ObjectWithUidRecord),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-                                 "An object with an id unique in the process (uid).");
-    t.tp_new = ObjectWithUid_new;
-    t.tp_dealloc = ObjectWithUid_dealloc;
-    t.tp_getset = ObjectWithUid_getset;
-    return t;
-}();
+PyTypeObject ObjectWithUid_Type = native_type(
+    "vora.core._event.ObjectWithUid", sizeof(ObjectWithUidRecord),
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    "An object with an id unique in the process (uid).",
+    {.new_ = ObjectWithUid_new, .dealloc = ObjectWithUid_dealloc, .getset = ObjectWithUid_getset});
 
-PyTypeObject Observable_Type = [] {
-    PyTypeObject t = static_type("vora.core._event.Observable", sizeof(ObservableRecord),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-                                 "An object that callbacks can be bound to.");
-    ObservableChain::install(t);
-    t.tp_new = Observable_new;
-    return t;
-}();
+PyTypeObject Observable_Type = ObservableChain::type(
+    "vora.core._event.Observable",
+    "An object that callbacks can be bound to.",
+    {.new_ = Observable_new});
 
-PyTypeObject BoundCallback_Type = [] {
-    PyTypeObject t = static_type("vora.core._event.BoundCallback", sizeof(BoundCallbackRecord),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
-                                 "BoundCallback(func, *args, **kwargs)\n--\n\n"
-                                 "Calls func with the bound arguments before the call's own.");
-    t.tp_new = BoundCallback_new;
-    t.tp_dealloc = BoundCallback_dealloc;
-    t.tp_traverse = BoundCallback_traverse;
-    t.tp_clear = BoundCallback_clear;
-    t.tp_call = BoundCallback_call;
-    t.tp_members = BoundCallback_members;
-    return t;
-}();
+PyTypeObject BoundCallback_Type = native_type(
+    "vora.core._event.BoundCallback", sizeof(BoundCallbackRecord),
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    "BoundCallback(func, *args, **kwargs)\n--\n\n"
+    "Calls func with the bound arguments before the call's own.",
+    {.new_ = BoundCallback_new, .dealloc = BoundCallback_dealloc,
+     .traverse = BoundCallback_traverse, .clear = BoundCallback_clear, .call = BoundCallback_call,
+     .members = BoundCallback_members});
 
-PyTypeObject EventObservers_Type = [] {
-    PyTypeObject t = static_type("vora.core._event.EventObservers", sizeof(EventObserversRecord),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-                                 "EventObservers()\n--\n\nThe callbacks bound to one event.");
-    t.tp_new = EventObservers_new;
-    t.tp_dealloc = EventObservers_dealloc;
-    t.tp_traverse = EventObservers_traverse;
-    t.tp_clear = EventObservers_clear;
-    t.tp_methods = EventObservers_methods;
-    t.tp_as_sequence = &EventObservers_as_sequence;
-    return t;
-}();
+PyTypeObject EventObservers_Type = native_type(
+    "vora.core._event.EventObservers", sizeof(EventObserversRecord),
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    "EventObservers()\n--\n\nThe callbacks bound to one event.",
+    {.new_ = EventObservers_new, .dealloc = EventObservers_dealloc,
+     .traverse = EventObservers_traverse, .clear = EventObservers_clear,
+     .methods = EventObservers_methods, .as_sequence = &EventObservers_as_sequence});
 
 }  // namespace vora::framework

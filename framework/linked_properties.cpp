@@ -21,13 +21,11 @@ int read_allownone(PyObject* self, PyObject* kwds)
 {
     if (!kwds)
         return 0;
-    PyObject* value;
-    if (PyDict_GetItemStringRef(kwds, "allownone", &value) < 0)
-        return -1;
-    if (!value)
-        return 0;
-    int truth = PyObject_IsTrue(value);
-    Py_DECREF(value);
+    Ref value;
+    int found = dict_get(kwds, "allownone", &value);
+    if (found <= 0)
+        return found;
+    int truth = PyObject_IsTrue(value.get());
     if (truth < 0)
         return -1;
     prop(self)->allownone = truth;
@@ -202,29 +200,18 @@ void fill_linked_tables()
     alias_property_table.set = AliasProperty_set;
 }
 
-PyTypeObject ReferenceListProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.ReferenceListProperty", sizeof(ReferenceListPropertyRecord),
-        extensible_gc_flags,
-        "ReferenceListProperty(*properties, **kwargs)\n--\n\n"
-        "The values of other properties of the same owner, read and written as one list.");
-    ReferenceChain::install(t);
-    t.tp_new = ReferenceListProperty_new;
-    t.tp_init = ReferenceListProperty_init;
-    t.tp_getset = ReferenceListProperty_getset;
-    return t;
-}();
+PyTypeObject ReferenceListProperty_Type = ReferenceChain::type(
+    "vora.core.properties.ReferenceListProperty",
+    "ReferenceListProperty(*properties, **kwargs)\n--\n\n"
+    "The values of other properties of the same owner, read and written as one list.",
+    {.new_ = ReferenceListProperty_new, .init = ReferenceListProperty_init,
+     .getset = ReferenceListProperty_getset});
 
-PyTypeObject AliasProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.AliasProperty", sizeof(AliasPropertyRecord), extensible_gc_flags,
-        "AliasProperty(getter, setter=None, **kwargs)\n--\n\n"
-        "A value computed by getter(obj) and, when a setter is given, written by\n"
-        "setter(obj, value).");
-    AliasChain::install(t);
-    t.tp_new = AliasProperty_new;
-    t.tp_init = AliasProperty_init;
-    return t;
-}();
+PyTypeObject AliasProperty_Type = AliasChain::type(
+    "vora.core.properties.AliasProperty",
+    "AliasProperty(getter, setter=None, **kwargs)\n--\n\n"
+    "A value computed by getter(obj) and, when a setter is given, written by\n"
+    "setter(obj, value).",
+    {.new_ = AliasProperty_new, .init = AliasProperty_init});
 
 }  // namespace vora::framework

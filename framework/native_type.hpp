@@ -1,14 +1,17 @@
-// Building blocks of the framework's static extension types: the deallocation,
-// traversal and clearing of a type that appends object fields to its base's
-// record and chains to the base for the rest.
+// Building blocks of the framework's static extension types: a type object
+// from its named slots, the deallocation, traversal and clearing of a type
+// that appends object fields to its base's record and chains to the base for
+// the rest, and the readying of a module's types.
 #pragma once
 
 #include <Python.h>
 
+#include "common/imports.hpp"
 #include "common/ref.hpp"
 #include "common/static_type.hpp"
 
 #include <iterator>
+#include <span>
 
 namespace vora::framework {
 
@@ -23,11 +26,53 @@ constexpr unsigned long extensible_gc_flags =
 // the collector flag together with its base's traverse and clear.
 constexpr unsigned long extensible_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
 
-// Slots of a type whose record appends the object fields `Fields` to the
-// record of `base`: each releases, visits or clears its own fields and hands
-// the rest to the base (a base without traverse or clear holds no objects),
-// as a native subclass in another module does. The base's deallocator
-// untracks again (harmless) and frees with the instance type's tp_free.
+// The slots of a type beyond those static_type() sets, named with designated
+// initialisers in this order; what is not named stays zero.
+struct TypeSlots {
+    newfunc new_ = nullptr;
+    initproc init = nullptr;
+    destructor dealloc = nullptr;
+    traverseproc traverse = nullptr;
+    inquiry clear = nullptr;
+    ternaryfunc call = nullptr;
+    descrgetfunc descr_get = nullptr;
+    descrsetfunc descr_set = nullptr;
+    PyMethodDef* methods = nullptr;
+    PyMemberDef* members = nullptr;
+    PyGetSetDef* getset = nullptr;
+    PySequenceMethods* as_sequence = nullptr;
+    PyTypeObject* base = nullptr;
+};
+
+// A static type object with its name, instance size, flags, docstring and
+// slots.
+inline PyTypeObject native_type(const char* name, Py_ssize_t basicsize, unsigned long flags,
+                                const char* doc, const TypeSlots& s)
+{
+    PyTypeObject t = static_type(name, basicsize, flags, doc);
+    t.tp_new = s.new_;
+    t.tp_init = s.init;
+    t.tp_dealloc = s.dealloc;
+    t.tp_traverse = s.traverse;
+    t.tp_clear = s.clear;
+    t.tp_call = s.call;
+    t.tp_descr_get = s.descr_get;
+    t.tp_descr_set = s.descr_set;
+    t.tp_methods = s.methods;
+    t.tp_members = s.members;
+    t.tp_getset = s.getset;
+    t.tp_as_sequence = s.as_sequence;
+    t.tp_base = s.base;
+    return t;
+}
+
+// A type whose record appends the object fields `Fields` to the record of
+// `base`. Its slots release, visit or clear its own fields and hand the rest
+// to the base (a base without traverse or clear holds no objects), as a
+// native subclass in another module does; the base's deallocator untracks
+// again (harmless) and frees with the instance type's tp_free. A type that
+// appends no object fields keeps the base's slots, and the interpreter gives
+// it the collector flag with them.
 template <class Record, PyTypeObject* base, PyObject* Record::*... Fields>
 struct Chained {
     static Record* record(PyObject* self) { return reinterpret_cast<Record*>(self); }
@@ -62,12 +107,19 @@ struct Chained {
         return 0;
     }
 
-    static void install(PyTypeObject& t)
+    // The type object: extensible by native and Python code, its record
+    // Record, built on base.
+    static PyTypeObject type(const char* name, const char* doc, TypeSlots s)
     {
-        t.tp_base = base;
-        t.tp_dealloc = dealloc;
-        t.tp_traverse = traverse;
-        t.tp_clear = clear;
+        s.base = base;
+        if constexpr (sizeof...(Fields) == 0) {
+            return native_type(name, sizeof(Record), extensible_flags, doc, s);
+        } else {
+            s.dealloc = dealloc;
+            s.traverse = traverse;
+            s.clear = clear;
+            return native_type(name, sizeof(Record), extensible_gc_flags, doc, s);
+        }
     }
 };
 
@@ -77,6 +129,28 @@ template <class F>
 PyCFunction as_method(F f)
 {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// A type of a module's namespace, for add_types.
+struct ModuleType {
+    const char* name;
+    PyTypeObject* type;
+    void* table;  // published as __pyx_vtable__, or nullptr
+};
+
+// Readies each type, publishes its table when it has one and binds it in
+// module under its name, in order.
+inline int add_types(PyObject* module, std::span<const ModuleType> types)
+{
+    for (const ModuleType& entry : types) {
+        if (PyType_Ready(entry.type) < 0)
+            return -1;
+        if (entry.table && publish_vtable(entry.type, entry.table) < 0)
+            return -1;
+        if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(entry.type)) < 0)
+            return -1;
+    }
+    return 0;
 }
 
 }  // namespace vora::framework

@@ -249,7 +249,7 @@ int numeric_init(PyObject* self, PyObject* args, PyObject* kwds, Ref* kwargs)
     Ref defaultvalue;
     if (property_init_common(self, args, kwds, &defaultvalue, kwargs) < 0)
         return -1;
-    Ref units = keyword_or(kwargs->get(), "units", Py_None);
+    Ref units = dict_get_or(kwargs->get(), "units", Py_None);
     if (!units)
         return -1;
     if (units.get() != Py_None && !PyUnicode_Check(units.get())) {
@@ -273,7 +273,7 @@ int NumericProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
 // A bound is a number or None (unbounded).
 Ref bound_keyword(PyObject* kwargs, const char* name)
 {
-    Ref bound = keyword_or(kwargs, name, Py_None);
+    Ref bound = dict_get_or(kwargs, name, Py_None);
     if (bound && bound.get() != Py_None && !is_number(bound.get())) {
         PyErr_Format(PyExc_TypeError, "%s must be an int or a float, not %.200s", name,
                      Py_TYPE(bound.get())->tp_name);
@@ -300,16 +300,12 @@ int BoundedNumericProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
 
 // ---------------------------------------------------------------- members
 
-const char* const get_units_params[] = {"obj"};
-const vora::Signature get_units_sig{"get_units", get_units_params, 1, 1};
+constexpr const char* get_units_params[] = {"obj"};
+constexpr vora::Signature get_units_sig{"get_units", get_units_params, 1, 1};
 
-PyObject* NumericProperty_get_units(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames)
+PyObject* NumericProperty_get_units(PyObject* self, PyObject* obj)
 {
-    PyObject* values[1];
-    if (vora::parse_fastcall(get_units_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    Ref storage = storage_of(self, values[0]);
+    Ref storage = storage_of(self, obj);
     if (!storage)
         return nullptr;
     PyObject* units = storage_record(storage.get())->units;
@@ -319,7 +315,8 @@ PyObject* NumericProperty_get_units(PyObject* self, PyObject* const* args, Py_ss
 }
 
 PyMethodDef NumericProperty_methods[] = {
-    {"get_units", as_method(NumericProperty_get_units), METH_FASTCALL | METH_KEYWORDS,
+    {"get_units", as_method(vora::fastcall_method<get_units_sig, NumericProperty_get_units>),
+     METH_FASTCALL | METH_KEYWORDS,
      "get_units(obj)\n--\n\n"
      "Unit of obj's value: the one it was parsed with, else the property's units."},
     {nullptr, nullptr, 0, nullptr},
@@ -367,32 +364,19 @@ void fill_numeric_tables()
     bounded_numeric_property_table.base.check = BoundedNumericProperty_check;
 }
 
-PyTypeObject NumericProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.NumericProperty", sizeof(NumericPropertyRecord),
-        extensible_gc_flags,
-        "NumericProperty(defaultvalue=0, *, units=None, **kwargs)\n--\n\n"
-        "An int or float. Text such as '12px', '1.5em' or '50%' and (number, unit)\n"
-        "pairs are parsed into a float; the unit is kept per owner (get_units).");
-    NumericChain::install(t);
-    t.tp_new = NumericProperty_new;
-    t.tp_init = NumericProperty_init;
-    t.tp_methods = NumericProperty_methods;
-    t.tp_getset = NumericProperty_getset;
-    return t;
-}();
+PyTypeObject NumericProperty_Type = NumericChain::type(
+    "vora.core.properties.NumericProperty",
+    "NumericProperty(defaultvalue=0, *, units=None, **kwargs)\n--\n\n"
+    "An int or float. Text such as '12px', '1.5em' or '50%' and (number, unit)\n"
+    "pairs are parsed into a float; the unit is kept per owner (get_units).",
+    {.new_ = NumericProperty_new, .init = NumericProperty_init, .methods = NumericProperty_methods,
+     .getset = NumericProperty_getset});
 
-PyTypeObject BoundedNumericProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.BoundedNumericProperty", sizeof(BoundedNumericPropertyRecord),
-        extensible_gc_flags,
-        "BoundedNumericProperty(defaultvalue=0, *, min=None, max=None, **kwargs)\n--\n\n"
-        "A NumericProperty whose values must lie within min and max.");
-    BoundedChain::install(t);
-    t.tp_new = BoundedNumericProperty_new;
-    t.tp_init = BoundedNumericProperty_init;
-    t.tp_getset = BoundedNumericProperty_getset;
-    return t;
-}();
+PyTypeObject BoundedNumericProperty_Type = BoundedChain::type(
+    "vora.core.properties.BoundedNumericProperty",
+    "BoundedNumericProperty(defaultvalue=0, *, min=None, max=None, **kwargs)\n--\n\n"
+    "A NumericProperty whose values must lie within min and max.",
+    {.new_ = BoundedNumericProperty_new, .init = BoundedNumericProperty_init,
+     .getset = BoundedNumericProperty_getset});
 
 }  // namespace vora::framework

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include "common/dict.hpp"
 #include "common/errors.hpp"
 #include "common/ref.hpp"
 #include "contract/records_and_tables.hpp"
@@ -121,9 +122,6 @@ PyObject* Property_convert(PyObject* self, PyObject* obj, PyObject* value);
 // stores `allownone`. *kwargs receives all keywords but `defaultvalue`.
 int property_init_common(PyObject* self, PyObject* args, PyObject* kwds, Ref* defaultvalue,
                          Ref* kwargs);
-
-// kwargs[name], or fallback when absent (a new reference either way).
-Ref keyword_or(PyObject* kwargs, const char* name, PyObject* fallback);
 
 // Slot tp_new of Property; other types chain to it.
 PyObject* Property_new(PyTypeObject* type, PyObject* args, PyObject* kwds);

@@ -1,23 +1,16 @@
-// vora.core.properties: the module frame. Readies the property types, fills
+// vora.core.properties: the module's load. Readies the property types, fills
 // and publishes their tables, and binds the constants.
 #include <iterator>
 
 #include "common/imports.hpp"
 #include "common/module.hpp"
+#include "framework/native_type.hpp"
 #include "framework/properties.hpp"
 
 namespace vora::framework {
 namespace {
 
-ModuleOnce g_once{"vora.core.properties", "properties"};
-
-struct TypeEntry {
-    const char* name;
-    PyTypeObject* type;
-    void* table;  // published as __pyx_vtable__, or nullptr
-};
-
-const TypeEntry g_types[] = {
+const ModuleType g_types[] = {
     {"Property", &Property_Type, &property_table},
     {"NumericProperty", &NumericProperty_Type, &numeric_property_table},
     {"BoundedNumericProperty", &BoundedNumericProperty_Type, &bounded_numeric_property_table},
@@ -85,54 +78,19 @@ int exec_body(PyObject* module)
     fill_value_tables();
     fill_container_tables();
     fill_linked_tables();
-    for (const TypeEntry& entry : g_types) {
-        if (PyType_Ready(entry.type) < 0)
-            return -1;
-        if (entry.table && publish_vtable(entry.type, entry.table) < 0)
-            return -1;
-        if (PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(entry.type)) < 0)
-            return -1;
-    }
+    if (add_types(module, g_types) < 0)
+        return -1;
     return PyModule_AddObjectRef(module, "CSS_LENGTH_UNITS", g.css_length_units);
 }
 
-PyObject* properties_create(PyObject* spec, PyModuleDef*)
-{
-    return checked(module_create(g_once, spec));
-}
-
-int properties_exec(PyObject* module)
-{
-    int status = module_exec_begin(g_once, module);
-    if (status != 0)
-        return status < 0 ? module_exec_failed(g_once) : 0;
-    if (module_register(g_once) < 0 || exec_body(module) < 0)
-        return module_exec_failed(g_once);
-    return 0;
-}
-
-PyModuleDef_Slot g_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(properties_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(properties_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef g_def = {
-    PyModuleDef_HEAD_INIT,
-    "properties",
-    "The property types of the framework: typed settings of EventDispatcher classes.",
-    0,
-    nullptr,
-    g_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+ModuleOnce g_once{"vora.core.properties", "properties",
+                  "The property types of the framework: typed settings of EventDispatcher classes.",
+                  nullptr, exec_body};
 
 }  // namespace
 }  // namespace vora::framework
 
 PyMODINIT_FUNC PyInit_properties()
 {
-    return PyModuleDef_Init(&vora::framework::g_def);
+    return vora::module_init<vora::framework::g_once>();
 }

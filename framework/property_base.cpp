@@ -147,54 +147,43 @@ PyObject* Property_dispatch(PyObject*, PyObject*)
 
 // ---------------------------------------------------------------- methods
 
-const char* const owner_params[] = {"obj"};
-const Signature get_sig{"get", owner_params, 1, 1};
+constexpr const char* owner_params[] = {"obj"};
+constexpr Signature get_sig{"get", owner_params, 1, 1};
 
-PyObject* Property_py_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames)
+PyObject* Property_py_get(PyObject* self, PyObject* obj)
 {
-    PyObject* values[1];
-    if (parse_fastcall(get_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(table_of(self)->get(self, values[0], Dispatch::allowed));
+    return table_of(self)->get(self, obj, Dispatch::allowed);
 }
 
-const char* const set_params[] = {"obj", "value"};
-const Signature set_sig{"set", set_params, 2, 2};
+constexpr const char* set_params[] = {"obj", "value"};
+constexpr Signature set_sig{"set", set_params, 2, 2};
 
-PyObject* Property_py_set(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames)
+PyObject* Property_py_set(PyObject* self, PyObject* obj, PyObject* value)
 {
-    PyObject* values[2];
-    if (parse_fastcall(set_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
-    return checked(table_of(self)->set(self, values[0], values[1]));
+    return table_of(self)->set(self, obj, value);
 }
 
-const char* const set_name_params[] = {"owner", "name"};
-const Signature set_name_sig{"__set_name__", set_name_params, 2, 2};
+constexpr const char* set_name_params[] = {"owner", "name"};
+constexpr Signature set_name_sig{"__set_name__", set_name_params, 2, 2};
 
 // The first name a property is bound under becomes its storage key; the
 // key never changes afterwards, so records made under it stay reachable.
-PyObject* Property_set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames)
+PyObject* Property_set_name(PyObject* self, PyObject*, PyObject* name)
 {
-    PyObject* values[2];
-    if (parse_fastcall(set_name_sig, args, nargs, kwnames, values) < 0)
-        return nullptr;
     PropertyRecord* r = prop(self);
     if (r->key == Py_None)
-        set_field(r->key, Ref::borrow(values[1]));
-    set_field(r->name, Ref::borrow(values[1]));
+        set_field(r->key, Ref::borrow(name));
+    set_field(r->name, Ref::borrow(name));
     Py_RETURN_NONE;
 }
 
 PyMethodDef Property_methods[] = {
-    {"get", as_method(Property_py_get), METH_FASTCALL | METH_KEYWORDS,
+    {"get", as_method(fastcall_method<get_sig, Property_py_get>), METH_FASTCALL | METH_KEYWORDS,
      "get(obj)\n--\n\nThe value stored for obj."},
-    {"set", as_method(Property_py_set), METH_FASTCALL | METH_KEYWORDS,
+    {"set", as_method(fastcall_method<set_sig, Property_py_set>), METH_FASTCALL | METH_KEYWORDS,
      "set(obj, value)\n--\n\nConverts, checks and stores value for obj; True when it changed."},
-    {"__set_name__", as_method(Property_set_name), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"__set_name__", as_method(fastcall_method<set_name_sig, Property_set_name>),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -281,14 +270,6 @@ PyObject* Property_convert(PyObject*, PyObject*, PyObject* value)
     return Py_NewRef(value);
 }
 
-Ref keyword_or(PyObject* kwargs, const char* name, PyObject* fallback)
-{
-    PyObject* value;
-    if (PyDict_GetItemStringRef(kwargs, name, &value) < 0)
-        return Ref();
-    return value ? Ref::steal(value) : Ref::borrow(fallback);
-}
-
 namespace {
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_sig{"__init__", init_params, 1, 0, true};
@@ -301,7 +282,7 @@ int property_init_common(PyObject* self, PyObject* args, PyObject* kwds, Ref* de
     if (parse_tuple_dict(init_sig, args, kwds, values, kwargs) < 0)
         return -1;
     *defaultvalue = std::move(values[0]);
-    Ref allownone = keyword_or(kwargs->get(), "allownone", Py_False);
+    Ref allownone = dict_get_or(kwargs->get(), "allownone", Py_False);
     if (!allownone)
         return -1;
     int truth = PyObject_IsTrue(allownone.get());
@@ -323,22 +304,13 @@ void fill_property_table()
     t.dispatch = Property_dispatch;
 }
 
-PyTypeObject Property_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.Property", sizeof(PropertyRecord), extensible_gc_flags,
-        "Property(defaultvalue=None, *, allownone=False, **kwargs)\n--\n\n"
-        "A typed setting declared on an EventDispatcher class. Every owner keeps its\n"
-        "value in a PropertyStorage record; other keywords are accepted and ignored.");
-    t.tp_new = Property_new;
-    t.tp_init = Property_init;
-    t.tp_dealloc = Property_dealloc;
-    t.tp_traverse = Property_traverse;
-    t.tp_clear = Property_clear;
-    t.tp_descr_get = Property_descr_get;
-    t.tp_descr_set = Property_descr_set;
-    t.tp_methods = Property_methods;
-    t.tp_getset = Property_getset;
-    return t;
-}();
+PyTypeObject Property_Type = native_type(
+    "vora.core.properties.Property", sizeof(PropertyRecord), extensible_gc_flags,
+    "Property(defaultvalue=None, *, allownone=False, **kwargs)\n--\n\n"
+    "A typed setting declared on an EventDispatcher class. Every owner keeps its\n"
+    "value in a PropertyStorage record; other keywords are accepted and ignored.",
+    {.new_ = Property_new, .init = Property_init, .dealloc = Property_dealloc,
+     .traverse = Property_traverse, .clear = Property_clear, .descr_get = Property_descr_get,
+     .descr_set = Property_descr_set, .methods = Property_methods, .getset = Property_getset});
 
 }  // namespace vora::framework

@@ -124,20 +124,14 @@ PyGetSetDef PropertyStorage_getset[] = {
 
 }  // namespace
 
-PyTypeObject PropertyStorage_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.PropertyStorage",
-                                 sizeof(PropertyStorageRecord),
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
-                                 "PropertyStorage()\n--\n\n"
-                                 "The value of one property for one owner, and what goes "
-                                 "with it.");
-    t.tp_new = PropertyStorage_new;
-    t.tp_dealloc = PropertyStorage_dealloc;
-    t.tp_traverse = PropertyStorage_traverse;
-    t.tp_clear = PropertyStorage_clear;
-    t.tp_getset = PropertyStorage_getset;
-    return t;
-}();
+PyTypeObject PropertyStorage_Type = native_type(
+    "vora.core.properties.PropertyStorage", sizeof(PropertyStorageRecord),
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    "PropertyStorage()\n--\n\n"
+    "The value of one property for one owner, and what goes with it.",
+    {.new_ = PropertyStorage_new, .dealloc = PropertyStorage_dealloc,
+     .traverse = PropertyStorage_traverse, .clear = PropertyStorage_clear,
+     .getset = PropertyStorage_getset});
 
 bool expect_storage(PyObject* storage)
 {
@@ -164,10 +158,9 @@ Ref storage_if_any(PyObject* self, PyObject* obj)
     PyObject* storage = reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage;
     if (!storage || !PyDict_Check(storage))
         return Ref();
-    PyObject* found;
-    if (PyDict_GetItemRef(storage, prop(self)->key, &found) < 0)
+    Ref record;
+    if (dict_get(storage, prop(self)->key, &record) < 0)
         return Ref();
-    Ref record = Ref::steal(found);
     if (record && !Py_IS_TYPE(record.get(), &PropertyStorage_Type))
         return Ref();
     return record;

@@ -129,7 +129,7 @@ int ObjectProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (init_with_default(self, args, kwds, Py_None, &kwargs) < 0)
         return -1;
-    Ref baseclass = keyword_or(kwargs.get(), "baseclass", Py_None);
+    Ref baseclass = dict_get_or(kwargs.get(), "baseclass", Py_None);
     if (!baseclass)
         return -1;
     set_field(object(self)->baseclass, std::move(baseclass));
@@ -181,7 +181,7 @@ int OptionProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
     Ref kwargs;
     if (init_with_default(self, args, kwds, Py_None, &kwargs) < 0)
         return -1;
-    Ref given = keyword_or(kwargs.get(), "options", Py_None);
+    Ref given = dict_get_or(kwargs.get(), "options", Py_None);
     if (!given)
         return -1;
     Ref options = Ref::steal(given.get() == Py_None ? PyList_New(0)
@@ -312,61 +312,33 @@ void fill_value_tables()
     color_property_table.convert = ColorProperty_convert;
 }
 
-PyTypeObject BooleanProperty_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.BooleanProperty",
-                                 sizeof(core::BooleanPropertyRecord), extensible_flags,
-                                 "BooleanProperty(defaultvalue=False, **kwargs)\n--\n\n"
-                                 "True or False; the ints 0 and 1 are taken as False and True.");
-    t.tp_base = &Property_Type;
-    t.tp_new = plain_new<&boolean_property_table>;
-    t.tp_init = BooleanProperty_init;
-    return t;
-}();
+PyTypeObject BooleanProperty_Type = Chained<core::BooleanPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.BooleanProperty",
+    "BooleanProperty(defaultvalue=False, **kwargs)\n--\n\n"
+    "True or False; the ints 0 and 1 are taken as False and True.",
+    {.new_ = plain_new<&boolean_property_table>, .init = BooleanProperty_init});
 
-PyTypeObject StringProperty_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.StringProperty",
-                                 sizeof(core::StringPropertyRecord), extensible_flags,
-                                 "StringProperty(defaultvalue='', **kwargs)\n--\n\nA str.");
-    t.tp_base = &Property_Type;
-    t.tp_new = plain_new<&string_property_table>;
-    t.tp_init = StringProperty_init;
-    return t;
-}();
+PyTypeObject StringProperty_Type = Chained<core::StringPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.StringProperty",
+    "StringProperty(defaultvalue='', **kwargs)\n--\n\nA str.",
+    {.new_ = plain_new<&string_property_table>, .init = StringProperty_init});
 
-PyTypeObject ObjectProperty_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.ObjectProperty",
-                                 sizeof(ObjectPropertyRecord), extensible_gc_flags,
-                                 "ObjectProperty(defaultvalue=None, *, baseclass=None, **kwargs)\n"
-                                 "--\n\nAny object, or an instance of baseclass when given.");
-    ObjectChain::install(t);
-    t.tp_new = ObjectProperty_new;
-    t.tp_init = ObjectProperty_init;
-    t.tp_getset = ObjectProperty_getset;
-    return t;
-}();
+PyTypeObject ObjectProperty_Type = ObjectChain::type(
+    "vora.core.properties.ObjectProperty",
+    "ObjectProperty(defaultvalue=None, *, baseclass=None, **kwargs)\n"
+    "--\n\nAny object, or an instance of baseclass when given.",
+    {.new_ = ObjectProperty_new, .init = ObjectProperty_init, .getset = ObjectProperty_getset});
 
-PyTypeObject OptionProperty_Type = [] {
-    PyTypeObject t = static_type("vora.core.properties.OptionProperty",
-                                 sizeof(OptionPropertyRecord), extensible_gc_flags,
-                                 "OptionProperty(defaultvalue=None, *, options=(), **kwargs)\n"
-                                 "--\n\nOne of the values in options.");
-    OptionChain::install(t);
-    t.tp_new = OptionProperty_new;
-    t.tp_init = OptionProperty_init;
-    t.tp_getset = OptionProperty_getset;
-    return t;
-}();
+PyTypeObject OptionProperty_Type = OptionChain::type(
+    "vora.core.properties.OptionProperty",
+    "OptionProperty(defaultvalue=None, *, options=(), **kwargs)\n"
+    "--\n\nOne of the values in options.",
+    {.new_ = OptionProperty_new, .init = OptionProperty_init, .getset = OptionProperty_getset});
 
-PyTypeObject ColorProperty_Type = [] {
-    PyTypeObject t = static_type(
-        "vora.core.properties.ColorProperty", sizeof(core::ColorPropertyRecord),
-        extensible_flags,
-        "ColorProperty(defaultvalue=[1.0, 1.0, 1.0, 1.0], **kwargs)\n--\n\n"
-        "A colour as [r, g, b, a] on 0-1, from 3 or 4 components or hex text.");
-    t.tp_base = &Property_Type;
-    t.tp_new = plain_new<&color_property_table>;
-    t.tp_init = ColorProperty_init;
-    return t;
-}();
+PyTypeObject ColorProperty_Type = Chained<core::ColorPropertyRecord, &Property_Type>::type(
+    "vora.core.properties.ColorProperty",
+    "ColorProperty(defaultvalue=[1.0, 1.0, 1.0, 1.0], **kwargs)\n--\n\n"
+    "A colour as [r, g, b, a] on 0-1, from 3 or 4 components or hex text.",
+    {.new_ = plain_new<&color_property_table>, .init = ColorProperty_init});
 
 }  // namespace vora::framework

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "common/dict.hpp"
 #include "vora/core/attrvalue_method.hpp"
 
 namespace vora::attributes {
@@ -205,11 +206,7 @@ PyObject* raise_value_error(Ref message)
 
 Ref module_global(PyObject* name)
 {
-    PyObject* value;
-    int found = PyDict_GetItemRef(g.module_dict, name, &value);
-    if (found == 0)
-        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    return Ref::steal(value);
+    return lookup_global(g.module_dict, name);
 }
 
 }  // namespace vora::attributes

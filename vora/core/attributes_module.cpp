@@ -1,8 +1,9 @@
-// vora.core._attributes: the module frame. Loading, the imports from the
-// framework core, the building of the nine attribute types on their outside
-// bases, and the module namespace.
+// vora.core._attributes: the module's load. The imports from the framework
+// core, the building of the nine attribute types on their outside bases, and
+// the module namespace (common/module.hpp carries creation and execution).
 #include <iterator>
 
+#include "common/dict.hpp"
 #include "common/imports.hpp"
 #include "common/module.hpp"
 #include "vora/core/attribute_shape.hpp"
@@ -28,8 +29,6 @@ const AttributeTypeInfo* const type_table[] = {
     &boolean_attribute_info, &logical_attribute_info,       &variable_list_attribute_info,
     &list_attribute_info,    &color_attribute_info,         &event_attribute_info,
 };
-
-ModuleOnce g_once{"vora.core._attributes", "_attributes"};
 
 // ------------------------------------------------------------- base types
 
@@ -268,17 +267,15 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
 
 Ref builtin(PyObject* builtins, const char* name)
 {
-    Ref value = Ref::steal(PyObject_GetAttrString(builtins, name));
-    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        Ref text = Ref::steal(PyUnicode_FromString(name));
-        if (text)
-            PyErr_Format(PyExc_NameError, "name '%U' is not defined", text.get());
-    }
-    return value;
+    Ref text = Ref::steal(PyUnicode_FromString(name));
+    if (!text)
+        return Ref();
+    return lookup_global(PyModule_GetDict(builtins), text.get());
 }
 
-int exec_body(PyObject* module)
+// The module's own pointers and interned strings, made before it enters
+// sys.modules.
+int make_state(PyObject* module)
 {
     // The module record holds the module; these stay valid while it does.
     g.module = module;
@@ -290,9 +287,11 @@ int exec_body(PyObject* module)
         if (info->strings && make_strings(info->strings) < 0)
             return -1;
     }
-    if (module_register(g_once) < 0)
-        return -1;
+    return 0;
+}
 
+int exec_body(PyObject* module)
+{
     Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
     if (!builtins)
         return -1;
@@ -343,30 +342,7 @@ int exec_body(PyObject* module)
     return 0;
 }
 
-PyObject* attributes_create(PyObject* spec, PyModuleDef*)
-{
-    return checked(module_create(g_once, spec));
-}
-
-int attributes_exec(PyObject* module)
-{
-    int status = module_exec_begin(g_once, module);
-    if (status > 0)
-        return 0;
-    if (status < 0 || exec_body(module) < 0)
-        return module_exec_failed(g_once);
-    return 0;
-}
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(attributes_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(attributes_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_attributes", nullptr, 0, nullptr, module_slots, nullptr, nullptr, nullptr,
-};
+ModuleOnce g_once{"vora.core._attributes", "_attributes", nullptr, make_state, exec_body};
 
 }  // namespace
 
@@ -374,5 +350,5 @@ PyModuleDef module_def = {
 
 PyMODINIT_FUNC PyInit__attributes()
 {
-    return PyModuleDef_Init(&vora::attributes::module_def);
+    return vora::module_init<vora::attributes::g_once>();
 }

@@ -89,15 +89,9 @@ int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 PyObject* ColorAttribute_parse_str(PyObject*, PyObject*, PyObject* value)
 {
-    // Looked up at each call, so that replacing the module's name takes effect.
-    PyObject* found;
-    if (PyDict_GetItemRef(g.module_dict, str_get_color, &found) < 0)
+    Ref parse = module_global(str_get_color);
+    if (!parse)
         return nullptr;
-    if (!found) {
-        PyErr_Format(PyExc_NameError, "name '%U' is not defined", str_get_color);
-        return nullptr;
-    }
-    Ref parse = Ref::steal(found);
     Ref color = Ref::steal(PyObject_CallOneArg(parse.get(), value));
     if (!color)
         return nullptr;

@@ -1,5 +1,6 @@
-// vora.uix._html: the module frame (creation, execution, namespace) and the
-// module body that binds html_escape, the template text and the functions.
+// vora.uix._html: the module's process-wide state and the module body that
+// binds html_escape, the template text and the functions (common/module.hpp
+// carries its creation and execution).
 #include "common/imports.hpp"
 #include "common/module.hpp"
 #include "html.hpp"
@@ -9,8 +10,6 @@ namespace vora::html {
 State g_state;
 
 namespace {
-
-vora::ModuleOnce g_once{"vora.uix._html", "_html"};
 
 constexpr const char kDoc[] =
     "Fast HTML attribute joiners and the default element template renderer.\n"
@@ -27,6 +26,11 @@ constexpr const char kDefaultHtmlTpl[] =
     "{%raw obj.content%}</{{obj.tagname}}>";
 static_assert(sizeof kDefaultHtmlTpl - 1 == 196);
 
+int make_state(PyObject* module);
+int run_body(PyObject* module);
+
+vora::ModuleOnce g_once{"vora.uix._html", "_html", kDoc, make_state, run_body};
+
 int intern(PyObject*& slot, const char* text)
 {
     if (!slot)
@@ -35,7 +39,7 @@ int intern(PyObject*& slot, const char* text)
 }
 
 // The process-wide constants; kept from a failed execution for the next one.
-int make_state()
+int make_state(PyObject*)
 {
     if (intern(g_state.str_items, "items") < 0 || intern(g_state.str_values, "values") < 0 ||
         intern(g_state.str_html_escape, "html_escape") < 0)
@@ -127,44 +131,11 @@ int run_body(PyObject* module)
     return 0;
 }
 
-PyObject* html_create(PyObject* spec, PyModuleDef*)
-{
-    return checked(vora::module_create(g_once, spec));
-}
-
-int html_exec(PyObject* module)
-{
-    int status = vora::module_exec_begin(g_once, module);
-    if (status != 0)
-        return checked(status < 0 ? vora::module_exec_failed(g_once) : 0);
-    if (make_state() < 0 || vora::module_register(g_once) < 0 || run_body(module) < 0)
-        return checked(vora::module_exec_failed(g_once));
-    return 0;
-}
-
-PyModuleDef_Slot g_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(html_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(html_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef g_def = {
-    PyModuleDef_HEAD_INIT,
-    "_html",
-    kDoc,
-    0,
-    nullptr,
-    g_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
 }  // namespace
 
 }  // namespace vora::html
 
 PyMODINIT_FUNC PyInit__html()
 {
-    return PyModuleDef_Init(&vora::html::g_def);
+    return vora::module_init<vora::html::g_once>();
 }

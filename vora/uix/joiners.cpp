@@ -1,6 +1,7 @@
 // join_style, join_cls and join_attributes: an element's style, class and
 // attribute containers joined into the text of its markup.
 #include "common/args.hpp"
+#include "common/dict.hpp"
 #include "containers.hpp"
 #include "html.hpp"
 #include "text.hpp"
@@ -141,24 +142,6 @@ PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
 
 // ----------------------------------------------------------- join_attributes
 
-VORA_COLD void raise_name_error(PyObject* name) noexcept
-{
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-}
-
-// The current `html_escape`: module globals first, then builtins, looked up
-// afresh so that a replacement takes effect at once.
-Ref lookup_html_escape(PyObject* globals) noexcept
-{
-    PyObject* found;
-    if (PyDict_GetItemRef(globals, g_state.str_html_escape, &found) != 0)
-        return Ref::steal(found);
-    if (PyDict_GetItemRef(g_state.builtins, g_state.str_html_escape, &found) != 0)
-        return Ref::steal(found);
-    raise_name_error(g_state.str_html_escape);
-    return Ref();
-}
-
 // A replaced html_escape called as escape(text, quote=True). Its result must
 // be an exact str or None.
 Ref call_escape(PyObject* escape, PyObject* text) noexcept
@@ -205,7 +188,8 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
         int keep = truth(value);
         if (keep <= 0)
             return keep;
-        Ref escape = lookup_html_escape(globals);
+        // The html_escape that the module's own code would call now.
+        Ref escape = lookup_global(globals, g_state.str_html_escape, g_state.builtins);
         if (!escape)
             return -1;
         Ref text = PyUnicode_CheckExact(value) ? Ref::borrow(value) : Ref::steal(PyObject_Str(value));
