@@ -5,7 +5,7 @@
 
 #include "common/imports.hpp"
 #include "common/module.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/attrvalue_method.hpp"
 
 namespace vora::attributes {

@@ -1,7 +1,8 @@
 // _BooleanAttribute and _LogicalAttribute: truth values rendered as a bare
 // attribute name, or as the words true and false.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
 

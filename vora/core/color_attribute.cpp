@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
 

@@ -1,8 +1,11 @@
 // _ListAttribute: a list setting, optionally of a required length, rendered
 // as its comma-separated items.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/item_text.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/lookups.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 

@@ -5,7 +5,9 @@
 #include <iterator>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 

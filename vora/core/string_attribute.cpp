@@ -1,7 +1,9 @@
 // _Attribute: the string attribute, an element setting whose value is a
 // string, optionally restricted to options that may render as other texts.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 

@@ -1,8 +1,11 @@
 // _VariableListAttribute: one, two or four CSS lengths expanded to the
 // property's length (margin, padding) and rendered space-separated.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/item_text.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/lookups.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 

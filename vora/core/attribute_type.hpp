@@ -1,6 +1,6 @@
-// The shape all nine attribute types share, written once: allocation,
-// deallocation and collector chaining, the read-only members, the keyword
-// steps of __init__, and the overridable attrvalue table entry.
+// The attribute type template: the shape all nine attribute types share,
+// written once: allocation, deallocation and collector chaining, the
+// read-only members, and the overridable attrvalue table entry.
 //
 // A type's file declares its record (the base record first, then its own
 // fields), and a traits block inside it:
@@ -131,41 +131,11 @@ constexpr PyGetSetDef sync_member() { return {"sync", get_sync<T>, nullptr, null
 template <class T, PyObject* T::*field>
 constexpr PyGetSetDef object_member(const char* name) { return {name, get_field<T, field>, nullptr, nullptr, nullptr}; }
 
-// ---------------------------------------------------------- __init__ steps
-
-// field := kwargs.get(key, "") which must be an exact str or None.
-int take_str_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
-// field := int(kwargs.get("sync", 0)) as a native 32-bit int.
-int take_sync_keyword(PyObject* kwargs, int& field);
-// list(kwargs.get(key, [])), always a new list.
-Ref list_keyword(PyObject* kwargs, PyObject* key);
-// field := list_keyword(kwargs, key).
-int take_list_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
-// The three steps every type starts with, in the common order: attrtype,
-// attrname, sync.
-template <class T>
-int take_common_keywords(T* self, PyObject* kwargs)
-{
-    if (take_str_keyword(kwargs, str::attrtype, self->attrtype) < 0 ||
-        take_str_keyword(kwargs, str::attrname, self->attrname) < 0)
-        return -1;
-    return take_sync_keyword(kwargs, self->sync);
-}
-// kwargs["allownone"] = True.
-int force_allownone(PyObject* kwargs);
-// super(type, self).__init__(*args, **kwargs), with a copy of kwargs; the
-// result is discarded.
-int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs);
-
-// Converts an object to a native int as the interpreter's int conversion
-// does (int and bool by value, others through __int__).
-int int32_from_object(PyObject* o, int& out);
+// ---------------------------------------------------------- entries
 
 // Property's own check, through its saved table: 1 when it accepts value
 // at once (a true result), 0 when the type's own test must decide, -1 on error.
 int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value);
-
-// ---------------------------------------------------------- attrvalue entry
 
 // For an instance of a Python subclass that overrides attrvalue: calls the
 // override with obj. Returns 1 with *result set, 0 when there is no
@@ -192,23 +162,6 @@ PyObject* attrvalue_entry(PyObject* self, PyObject* obj, Dispatch dispatch)
     }
     return checked(T::render(self, obj));
 }
-
-// ----------------------------------------------------------- messages
-
-// "<obj.__class__.__name__>.<self.name><text>" with both names formatted as
-// by format(x, ""), followed by the pieces in tail (already str).
-Ref owner_message(PyObject* self, PyObject* obj, const char* text);
-// owner_message(...) + repr(value) + after.
-Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject* value,
-                       const char* after);
-// Raises ValueError with message, which is consumed; returns nullptr.
-PyObject* raise_value_error(Ref message);
-
-// ---------------------------------------------------- module namespace
-
-// The module namespace's binding of name, read at each use so that code
-// that rebinds it there is followed; NameError when it is missing.
-Ref module_global(PyObject* name);
 
 // ------------------------------------------------------------- the types
 
