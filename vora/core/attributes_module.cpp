@@ -91,8 +91,8 @@ PyObject* refuse_pickling(PyObject*, PyObject*)
     return nullptr;
 }
 
-PyMethodDef reduce_def = {"__reduce__", refuse_pickling, METH_NOARGS, nullptr};
-PyMethodDef setstate_def = {"__setstate__", refuse_pickling, METH_O, nullptr};
+PyMethodDef reduce_def = {"__reduce__", checked_entry<refuse_pickling>, METH_NOARGS, nullptr};
+PyMethodDef setstate_def = {"__setstate__", checked_entry<refuse_pickling>, METH_O, nullptr};
 
 // True when type's attribute name is the one object has.
 int inherits_from_object(PyTypeObject* type, const char* name)

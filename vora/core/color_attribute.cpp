@@ -24,11 +24,15 @@ struct ColorAttribute {
 
     static PyTypeObject type;
     static ColorAttributeTable table;
+    static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&ColorAttribute::attrtype, &ColorAttribute::attrname, &ColorAttribute::format,
                    &ColorAttribute::options};
     static constexpr auto gc_fields = std::tuple{&ColorAttribute::options};
     static int set_defaults(ColorAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* parse_str(PyObject* self, PyObject* obj, PyObject* value);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -65,7 +69,7 @@ int ColorAttribute::set_defaults(ColorAttribute* self)
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_signature{"__init__", init_params, 1, 0, true};
 
-int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int ColorAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     ColorAttribute* self = record(o);
     Ref defaultvalue;
@@ -89,7 +93,7 @@ int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // ------------------------------------------------------- native table entries
 
-PyObject* ColorAttribute_parse_str(PyObject*, PyObject*, PyObject* value)
+PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
 {
     // Looked up at each call, so that replacing the module's name takes effect.
     PyObject* found;
@@ -108,7 +112,7 @@ PyObject* ColorAttribute_parse_str(PyObject*, PyObject*, PyObject* value)
     return color.release();
 }
 
-PyObject* ColorAttribute_convert(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value)
 {
     if (value == Py_None)
         Py_RETURN_NONE;
@@ -493,25 +497,13 @@ const char ColorAttribute_doc[] =
     "        css color attribute (with `rgb` or `rgba` prefix)\n"
     "    ";
 
-void ColorAttribute_fill_table()
-{
-    auto& t = ColorAttribute::table;
-    t.base = *g.property_table;
-    t.base.convert = ColorAttribute_convert;
-    t.attrvalue = attrvalue_entry<ColorAttribute>;
-    t.parse_str = ColorAttribute_parse_str;
-}
-
 }  // namespace
 
 ColorAttributeTable ColorAttribute::table;
 PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
-    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset,
-    ColorAttribute_init);
+    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset);
 
-extern const AttributeTypeInfo color_attribute_info = {
-    &ColorAttribute::type, "_ColorAttribute", Base::property, ColorAttribute_fill_table,
-    &ColorAttribute::table, ColorAttribute::render, strings, make_quotients,
-};
+extern const AttributeTypeInfo color_attribute_info =
+    attribute_type_info<ColorAttribute>("_ColorAttribute", strings, make_quotients);
 
 }  // namespace vora::attributes

@@ -23,6 +23,7 @@ struct GenericEventAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::boolean;
     static constexpr auto object_fields = std::tuple{
         &GenericEventAttribute::attrtype,        &GenericEventAttribute::attrname,
         &GenericEventAttribute::eventhandler,    &GenericEventAttribute::prevent_default,
@@ -35,6 +36,8 @@ struct GenericEventAttribute {
         &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};
     static int set_defaults(GenericEventAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -125,7 +128,7 @@ int take_truth(PyObject* value, PyObject*& field)
     return 0;
 }
 
-int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int GenericEventAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     GenericEventAttribute* self = record(o);
     Ref values[p_count];
@@ -234,7 +237,7 @@ Ref event_name(PyObject* self)
 }
 
 // Registers the owner's client event for this attribute.
-PyObject* GenericEventAttribute_init_storage(PyObject* self, PyObject* obj, PyObject* storage)
+PyObject* GenericEventAttribute::init_storage(PyObject* self, PyObject* obj, PyObject* storage)
 {
     Ref base = Ref::steal(g.boolean_property_table->init_storage(self, obj, storage));
     if (!base)
@@ -316,25 +319,14 @@ const char GenericEventAttribute_doc[] =
     "        'event_js': string with javascript code to be called when event is activated\n"
     "    ";
 
-void GenericEventAttribute_fill_table()
-{
-    auto& t = GenericEventAttribute::table;
-    t.base = *g.boolean_property_table;
-    t.base.init_storage = GenericEventAttribute_init_storage;
-    t.attrvalue = attrvalue_entry<GenericEventAttribute>;
-}
-
 }  // namespace
 
 AttributeTable GenericEventAttribute::table;
 PyTypeObject GenericEventAttribute::type = make_attribute_type<GenericEventAttribute>(
     "vora.core._attributes._GenericEventAttribute", GenericEventAttribute_doc,
-    GenericEventAttribute_getset, GenericEventAttribute_init);
+    GenericEventAttribute_getset);
 
-extern const AttributeTypeInfo event_attribute_info = {
-    &GenericEventAttribute::type, "_GenericEventAttribute", Base::boolean,
-    GenericEventAttribute_fill_table, &GenericEventAttribute::table,
-    GenericEventAttribute::render, strings, make_constants,
-};
+extern const AttributeTypeInfo event_attribute_info =
+    attribute_type_info<GenericEventAttribute>("_GenericEventAttribute", strings, make_constants);
 
 }  // namespace vora::attributes

@@ -20,6 +20,7 @@ struct ListAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::list;
     static constexpr auto object_fields =
         std::tuple{&ListAttribute::attrtype, &ListAttribute::length, &ListAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
@@ -30,6 +31,8 @@ struct ListAttribute {
         set_field(self->attrname, Ref::borrow(str::empty));
         return 0;
     }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -43,7 +46,7 @@ const StringSpec strings[] = {
     {nullptr, nullptr},
 };
 
-int ListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int ListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     auto* self = reinterpret_cast<ListAttribute*>(o);
     Ref kwargs = copy_keywords(kwds);
@@ -69,7 +72,7 @@ VORA_COLD PyObject* raise_wrong_length(PyObject* length)
 
 // The length test comes before the type test, so a plain list of the wrong
 // length is reported for its length.
-PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* ListAttribute::check(PyObject* o, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(o, obj, value);
     if (accepted < 0)
@@ -99,11 +102,6 @@ PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
     if (reinterpret_cast<PyObject*>(Py_TYPE(value)) != observable_list.get())
         return raise_value_error(owner_message(o, obj, " accept only ObservableList"));
     Py_RETURN_NONE;
-}
-
-PyObject* ListAttribute_check(PyObject* o, PyObject* obj, PyObject* value)
-{
-    return checked(check(o, obj, value));
 }
 
 PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
@@ -139,23 +137,13 @@ const char doc[] =
     "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = ListAttribute::table;
-    t.base = *g.list_property_table;
-    t.base.check = ListAttribute_check;
-    t.attrvalue = attrvalue_entry<ListAttribute>;
-}
-
 }  // namespace
 
 AttributeTable ListAttribute::table;
-PyTypeObject ListAttribute::type = make_attribute_type<ListAttribute>(
-    "vora.core._attributes._ListAttribute", doc, getset, ListAttribute_init);
+PyTypeObject ListAttribute::type =
+    make_attribute_type<ListAttribute>("vora.core._attributes._ListAttribute", doc, getset);
 
-extern const AttributeTypeInfo list_attribute_info = {
-    &ListAttribute::type, "_ListAttribute", Base::list, fill_table,
-    &ListAttribute::table, ListAttribute::render, strings,
-};
+extern const AttributeTypeInfo list_attribute_info =
+    attribute_type_info<ListAttribute>("_ListAttribute", strings);
 
 }  // namespace vora::attributes

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 
 #include "common/args.hpp"
 #include "vora/core/attribute_type.hpp"
@@ -25,10 +26,16 @@ struct NumericShape {
 
     static PyTypeObject type;
     static NumericAttributeTable table;
+    static constexpr Base base_kind = std::is_same_v<BaseRecord, core::NumericPropertyRecord>
+                                          ? Base::numeric
+                                          : Base::bounded_numeric;
     static constexpr auto object_fields =
         std::tuple{&NumericShape::attrtype, &NumericShape::attrname, &NumericShape::options};
     static constexpr auto gc_fields = std::tuple{&NumericShape::options};
     static int set_defaults(NumericShape* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -66,18 +73,18 @@ T* record(PyObject* o)
 
 // ---------------------------------------------------------------- __init__
 
-template <class T>
-int NumericShape_init(PyObject* o, PyObject* args, PyObject* kwds)
+template <class BaseRecord>
+int NumericShape<BaseRecord>::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
-    T* self = record<T>(o);
+    NumericShape* self = record<NumericShape>(o);
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs)
-        return checked(-1);
+        return -1;
     if (take_common_keywords(self, kwargs.get()) < 0 ||
         take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
-        return checked(-1);
-    return checked(call_base_init(&T::type, o, args, kwargs.get()));
+        return -1;
+    return call_base_init(&NumericShape::type, o, args, kwargs.get());
 }
 
 // ----------------------------------------------------------- shared helpers
@@ -123,7 +130,8 @@ const core::NumericPropertyTable* numeric_table_of(PyObject* self)
 
 // ------------------------------------------------- _NumericAttribute entries
 
-PyObject* NumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+template <>
+PyObject* NumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(self, obj, value);
     if (accepted < 0)
@@ -140,7 +148,8 @@ PyObject* NumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
     return raise_invalid_option<NumericAttribute>(self, obj, value);
 }
 
-PyObject* NumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
+template <>
+PyObject* NumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
 {
     if (x == Py_None)
         Py_RETURN_NONE;
@@ -168,7 +177,8 @@ PyObject* NumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
 
 // Numbers go to the bounded base's own entries, whatever the instance's
 // table holds: the bounds are its business.
-PyObject* BoundedNumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+template <>
+PyObject* BoundedNumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value))
         return g.bounded_numeric_property_table->base.check(self, obj, value);
@@ -180,7 +190,8 @@ PyObject* BoundedNumericAttribute_check(PyObject* self, PyObject* obj, PyObject*
     return raise_invalid_option<BoundedNumericAttribute>(self, obj, value);
 }
 
-PyObject* BoundedNumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
+template <>
+PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
 {
     if (x == Py_None)
         Py_RETURN_NONE;
@@ -375,37 +386,6 @@ PyGetSetDef getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// A check or convert entry as the table holds it: in a debug build, an
-// error result must come with an exception set.
-template <core::CheckFn F>
-PyObject* entry(PyObject* self, PyObject* obj, PyObject* value)
-{
-    return checked(F(self, obj, value));
-}
-
-template <class T>
-void fill_table(const core::NumericPropertyTable* saved, core::CheckFn check, core::ConvertFn convert)
-{
-    auto& t = T::table;
-    t.base = *saved;
-    t.base.base.check = check;
-    t.base.base.convert = convert;
-    t.attrvalue = attrvalue_entry<T>;
-}
-
-void NumericAttribute_fill_table()
-{
-    fill_table<NumericAttribute>(g.numeric_property_table, entry<NumericAttribute_check>,
-                                 entry<NumericAttribute_convert>);
-}
-
-void BoundedNumericAttribute_fill_table()
-{
-    fill_table<BoundedNumericAttribute>(g.bounded_numeric_property_table,
-                                        entry<BoundedNumericAttribute_check>,
-                                        entry<BoundedNumericAttribute_convert>);
-}
-
 const char NumericAttribute_doc[] =
     "Html attribute class with a numeric value.\n"
     "\n"
@@ -441,25 +421,19 @@ NumericAttributeTable NumericShape<BaseRecord>::table;
 
 template <>
 PyTypeObject NumericAttribute::type = make_attribute_type<NumericAttribute>(
-    "vora.core._attributes._NumericAttribute", NumericAttribute_doc, getset<NumericAttribute>,
-    NumericShape_init<NumericAttribute>);
+    "vora.core._attributes._NumericAttribute", NumericAttribute_doc, getset<NumericAttribute>);
 
 template <>
 PyTypeObject BoundedNumericAttribute::type = make_attribute_type<BoundedNumericAttribute>(
     "vora.core._attributes._BoundedNumericAttribute", BoundedNumericAttribute_doc,
-    getset<BoundedNumericAttribute>, NumericShape_init<BoundedNumericAttribute>);
+    getset<BoundedNumericAttribute>);
 
 }  // namespace
 
-extern const AttributeTypeInfo numeric_attribute_info = {
-    &NumericAttribute::type, "_NumericAttribute", Base::numeric, NumericAttribute_fill_table,
-    &NumericAttribute::table, NumericAttribute::render, strings,
-};
+extern const AttributeTypeInfo numeric_attribute_info =
+    attribute_type_info<NumericAttribute>("_NumericAttribute", strings);
 
-extern const AttributeTypeInfo bounded_numeric_attribute_info = {
-    &BoundedNumericAttribute::type, "_BoundedNumericAttribute", Base::bounded_numeric,
-    BoundedNumericAttribute_fill_table, &BoundedNumericAttribute::table,
-    BoundedNumericAttribute::render, strings,
-};
+extern const AttributeTypeInfo bounded_numeric_attribute_info =
+    attribute_type_info<BoundedNumericAttribute>("_BoundedNumericAttribute", strings);
 
 }  // namespace vora::attributes

@@ -19,11 +19,16 @@ struct StringAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&StringAttribute::attrtype, &StringAttribute::options, &StringAttribute::values,
                    &StringAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{&StringAttribute::options, &StringAttribute::values};
     static int set_defaults(StringAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);
+    static PyObject* compare_value(PyObject* self, PyObject* a, PyObject* b);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -63,7 +68,7 @@ Ref option_values(PyObject* options, PyObject* values)
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_signature{"__init__", init_params, 1, 0, true};
 
-int StringAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int StringAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     auto* self = reinterpret_cast<StringAttribute*>(o);
     Ref defaultvalue;
@@ -106,7 +111,7 @@ int StringAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // Each owner gets its own copy of the option list, so code that changes one
 // element's options changes what that element alone accepts.
-PyObject* StringAttribute_init_storage(PyObject* o, PyObject* obj, PyObject* storage)
+PyObject* StringAttribute::init_storage(PyObject* o, PyObject* obj, PyObject* storage)
 {
     auto* self = reinterpret_cast<StringAttribute*>(o);
     Ref base = Ref::steal(g.property_table->init_storage(o, obj, storage));
@@ -125,7 +130,7 @@ PyObject* StringAttribute_init_storage(PyObject* o, PyObject* obj, PyObject* sto
     Py_RETURN_NONE;
 }
 
-PyObject* StringAttribute_compare_value(PyObject*, PyObject* a, PyObject* b)
+PyObject* StringAttribute::compare_value(PyObject*, PyObject* a, PyObject* b)
 {
     return PyObject_RichCompare(a, b, Py_EQ);
 }
@@ -154,7 +159,7 @@ Ref storage_record(PyObject* self, PyObject* obj)
     return record;
 }
 
-PyObject* StringAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* StringAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(self, obj, value);
     if (accepted < 0)
@@ -224,25 +229,13 @@ const char doc[] =
     "        the property value is set to one of optional values. If `values` list is not set, it is equal to `options`\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = StringAttribute::table;
-    t.base = *g.property_table;
-    t.base.init_storage = StringAttribute_init_storage;
-    t.base.compare_value = StringAttribute_compare_value;
-    t.base.check = StringAttribute_check;
-    t.attrvalue = attrvalue_entry<StringAttribute>;
-}
-
 }  // namespace
 
 AttributeTable StringAttribute::table;
-PyTypeObject StringAttribute::type = make_attribute_type<StringAttribute>(
-    "vora.core._attributes._Attribute", doc, getset, StringAttribute_init);
+PyTypeObject StringAttribute::type =
+    make_attribute_type<StringAttribute>("vora.core._attributes._Attribute", doc, getset);
 
-extern const AttributeTypeInfo string_attribute_info = {
-    &StringAttribute::type, "_Attribute",  Base::property, fill_table,
-    &StringAttribute::table, StringAttribute::render, strings,
-};
+extern const AttributeTypeInfo string_attribute_info =
+    attribute_type_info<StringAttribute>("_Attribute", strings);
 
 }  // namespace vora::attributes

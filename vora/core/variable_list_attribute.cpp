@@ -20,6 +20,7 @@ struct VariableListAttribute {
 
     static PyTypeObject type;
     static VariableListAttributeTable table;
+    static constexpr Base base_kind = Base::variable_list;
     static constexpr auto object_fields =
         std::tuple{&VariableListAttribute::attrtype, &VariableListAttribute::attrname,
                    &VariableListAttribute::options};
@@ -35,6 +36,9 @@ struct VariableListAttribute {
         set_field(self->options, std::move(options));
         return 0;
     }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* x);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -55,7 +59,7 @@ VariableListAttribute* record(PyObject* o)
     return reinterpret_cast<VariableListAttribute*>(o);
 }
 
-int VariableListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int VariableListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs || take_common_keywords(record(o), kwargs.get()) < 0 ||
@@ -93,7 +97,7 @@ Ref str_tail(PyObject* x, Py_ssize_t start)
 // One component: a number as it is, a string with a length unit or a
 // percentage as it is, any other string None. No number is parsed out of a
 // string: the client receives the text.
-PyObject* convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
+PyObject* VariableListAttribute::convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
 {
     if (PyLong_CheckExact(x) || PyFloat_CheckExact(x))
         return Py_NewRef(x);
@@ -117,11 +121,6 @@ PyObject* convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
     if (percent < 0)
         return nullptr;
     return Py_NewRef(percent ? x : Py_None);
-}
-
-PyObject* VariableListAttribute_convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
-{
-    return checked(convert_numeric(o, obj, x));
 }
 
 // Through the instance's table: a native subclass may replace it.
@@ -189,7 +188,7 @@ Ref split(PyObject* value)
     return Ref::steal(PyObject_CallMethodNoArgs(value, str_split));
 }
 
-PyObject* convert(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* value)
 {
     if (value == Py_None)
         Py_RETURN_NONE;
@@ -226,11 +225,6 @@ PyObject* convert(PyObject* o, PyObject* obj, PyObject* value)
     if (!v)
         return nullptr;
     return expand(o, v, v);
-}
-
-PyObject* VariableListAttribute_convert(PyObject* o, PyObject* obj, PyObject* value)
-{
-    return checked(convert(o, obj, value));
 }
 
 PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
@@ -275,24 +269,13 @@ const char doc[] =
     "        For example some numeric attributes can accept also string values like `inherit`.\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = VariableListAttribute::table;
-    t.base = *g.variable_list_property_table;
-    t.base.convert = VariableListAttribute_convert;
-    t.convert_numeric = VariableListAttribute_convert_numeric;
-    t.attrvalue = attrvalue_entry<VariableListAttribute>;
-}
-
 }  // namespace
 
 VariableListAttributeTable VariableListAttribute::table;
 PyTypeObject VariableListAttribute::type = make_attribute_type<VariableListAttribute>(
-    "vora.core._attributes._VariableListAttribute", doc, getset, VariableListAttribute_init);
+    "vora.core._attributes._VariableListAttribute", doc, getset);
 
-extern const AttributeTypeInfo variable_list_attribute_info = {
-    &VariableListAttribute::type, "_VariableListAttribute", Base::variable_list, fill_table,
-    &VariableListAttribute::table, VariableListAttribute::render, strings,
-};
+extern const AttributeTypeInfo variable_list_attribute_info =
+    attribute_type_info<VariableListAttribute>("_VariableListAttribute", strings);
 
 }  // namespace vora::attributes
