@@ -36,7 +36,7 @@ ModuleOnce g_once{"vora.core._attributes", "_attributes"};
 struct BaseSpec {
     const char* name;
     Py_ssize_t record_size;
-    PyObject** type;
+    PyTypeObject** type;
     const void** table;
 };
 
@@ -67,7 +67,7 @@ BaseSpec base_spec(Base base)
 }
 
 // Imports a base type and saves its table the first time a type needs it.
-PyObject* fetch_base(PyObject* properties, Base base)
+PyTypeObject* fetch_base(PyObject* properties, Base base)
 {
     BaseSpec spec = base_spec(base);
     if (*spec.type)
@@ -79,7 +79,7 @@ PyObject* fetch_base(PyObject* properties, Base base)
     if (!table)
         return nullptr;
     *spec.table = table;
-    *spec.type = type.release();
+    *spec.type = reinterpret_cast<PyTypeObject*>(type.release());
     return *spec.type;
 }
 
@@ -142,11 +142,11 @@ fail:
 
 int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& info)
 {
-    PyObject* base = fetch_base(properties, info.base);
+    PyTypeObject* base = fetch_base(properties, info.base);
     if (!base)
         return -1;
     info.fill_table();
-    info.type->tp_base = reinterpret_cast<PyTypeObject*>(base);
+    info.type->tp_base = base;
     if (PyType_Ready(info.type) < 0 || publish_vtable(info.type, info.table) < 0)
         return -1;
     if (PyModule_AddObjectRef(module, info.name, reinterpret_cast<PyObject*>(info.type)) < 0)
@@ -165,24 +165,25 @@ int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& 
 struct OutsideType {
     const char* name;
     Py_ssize_t record_size;
-    PyObject** type;
-    void** table;  // nullptr: the type has no table
+    bool has_table;
+    PyTypeObject** kept = nullptr;  // where the state keeps it, if the types use it
 };
 
+// Imports each type, checked against its record size and, when it has one,
+// for its table.
 int import_outside_types(PyObject* module, const OutsideType* types, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
-        if (*types[i].type)
+        const OutsideType& outside = types[i];
+        if (outside.kept && *outside.kept)
             continue;
-        Ref type = import_type(module, types[i].name, types[i].record_size);
+        Ref type = import_type(module, outside.name, outside.record_size);
         if (!type)
             return -1;
-        if (types[i].table) {
-            *types[i].table = imported_vtable(type.get());
-            if (!*types[i].table)
-                return -1;
-        }
-        *types[i].type = type.release();
+        if (outside.has_table && !imported_vtable(type.get()))
+            return -1;
+        if (outside.kept)
+            *outside.kept = reinterpret_cast<PyTypeObject*>(type.release());
     }
     return 0;
 }
@@ -194,7 +195,7 @@ int import_remaining_types(PyObject* properties)
     if (!builtins)
         return -1;
     const OutsideType from_builtins[] = {
-        {"type", sizeof(PyHeapTypeObject), &g.type_type, nullptr},
+        {"type", sizeof(PyHeapTypeObject), false},
     };
     if (import_outside_types(builtins.get(), from_builtins, 1) < 0)
         return -1;
@@ -202,26 +203,23 @@ int import_remaining_types(PyObject* properties)
     if (!event)
         return -1;
     const OutsideType from_event[] = {
-        {"ObjectWithUid", sizeof(ObjectWithUidRecord), &g.object_with_uid_type, nullptr},
-        {"Observable", sizeof(ObservableRecord), &g.observable_type, nullptr},
-        {"EventDispatcher", sizeof(EventDispatcherRecord), &g.event_dispatcher_type,
-         &g.event_dispatcher_table},
-        {"BoundCallback", sizeof(BoundCallbackRecord), &g.bound_callback_type, nullptr},
-        {"EventObservers", sizeof(EventObserversRecord), &g.event_observers_type,
-         &g.event_observers_table},
+        {"ObjectWithUid", sizeof(ObjectWithUidRecord), false},
+        {"Observable", sizeof(ObservableRecord), false},
+        {"EventDispatcher", sizeof(EventDispatcherRecord), true, &g.event_dispatcher_type},
+        {"BoundCallback", sizeof(BoundCallbackRecord), false},
+        {"EventObservers", sizeof(EventObserversRecord), true},
     };
     if (import_outside_types(event.get(), from_event, std::size(from_event)) < 0)
         return -1;
     const OutsideType from_properties[] = {
-        {"PropertyStorage", sizeof(PropertyStorageRecord), &g.property_storage_type, nullptr},
-        {"StringProperty", sizeof(StringPropertyRecord), &g.string_property_type, &g.other_tables[0]},
-        {"DictProperty", sizeof(DictPropertyRecord), &g.dict_property_type, &g.other_tables[1]},
-        {"ObjectProperty", sizeof(ObjectPropertyRecord), &g.object_property_type, &g.other_tables[2]},
-        {"OptionProperty", sizeof(OptionPropertyRecord), &g.option_property_type, &g.other_tables[3]},
-        {"ReferenceListProperty", sizeof(ReferenceListPropertyRecord),
-         &g.reference_list_property_type, &g.other_tables[4]},
-        {"AliasProperty", sizeof(AliasPropertyRecord), &g.alias_property_type, &g.other_tables[5]},
-        {"ColorProperty", sizeof(ColorPropertyRecord), &g.color_property_type, &g.other_tables[6]},
+        {"PropertyStorage", sizeof(PropertyStorageRecord), false, &g.property_storage_type},
+        {"StringProperty", sizeof(StringPropertyRecord), true},
+        {"DictProperty", sizeof(DictPropertyRecord), true},
+        {"ObjectProperty", sizeof(ObjectPropertyRecord), true},
+        {"OptionProperty", sizeof(OptionPropertyRecord), true},
+        {"ReferenceListProperty", sizeof(ReferenceListPropertyRecord), true},
+        {"AliasProperty", sizeof(AliasPropertyRecord), true},
+        {"ColorProperty", sizeof(ColorPropertyRecord), true},
     };
     return import_outside_types(properties, from_properties, std::size(from_properties));
 }
@@ -280,8 +278,7 @@ Ref builtin(PyObject* builtins, const char* name)
 
 int exec_body(PyObject* module)
 {
-    // The module record holds the module; these stay valid while it does.
-    g.module = module;
+    // The module record holds the module; its dict stays valid while it does.
     g.module_dict = PyModule_GetDict(module);
 
     if (make_strings(shared_strings) < 0)

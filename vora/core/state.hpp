@@ -18,17 +18,16 @@ struct StringSpec {
 };
 
 struct State {
-    PyObject* module = nullptr;       // borrowed from the module record
-    PyObject* module_dict = nullptr;  // borrowed
+    PyObject* module_dict = nullptr;  // borrowed from the module record
 
     // The six base types and their tables, fetched the first time a type
     // needs them; one saved table serves every type with that base.
-    PyObject* property_type = nullptr;
-    PyObject* numeric_property_type = nullptr;
-    PyObject* bounded_numeric_property_type = nullptr;
-    PyObject* boolean_property_type = nullptr;
-    PyObject* variable_list_property_type = nullptr;
-    PyObject* list_property_type = nullptr;
+    PyTypeObject* property_type = nullptr;
+    PyTypeObject* numeric_property_type = nullptr;
+    PyTypeObject* bounded_numeric_property_type = nullptr;
+    PyTypeObject* boolean_property_type = nullptr;
+    PyTypeObject* variable_list_property_type = nullptr;
+    PyTypeObject* list_property_type = nullptr;
     const core::PropertyTable* property_table = nullptr;
     const core::NumericPropertyTable* numeric_property_table = nullptr;
     const core::NumericPropertyTable* bounded_numeric_property_table = nullptr;
@@ -36,25 +35,11 @@ struct State {
     const core::PropertyTable* variable_list_property_table = nullptr;
     const core::PropertyTable* list_property_table = nullptr;
 
-    // The other outside types; of them the types use EventDispatcher (the
-    // argument type of attrvalue) and PropertyStorage.
-    PyObject* type_type = nullptr;
-    PyObject* object_with_uid_type = nullptr;
-    PyObject* observable_type = nullptr;
-    PyObject* event_dispatcher_type = nullptr;
-    PyObject* bound_callback_type = nullptr;
-    PyObject* event_observers_type = nullptr;
-    PyObject* property_storage_type = nullptr;
-    PyObject* string_property_type = nullptr;
-    PyObject* dict_property_type = nullptr;
-    PyObject* object_property_type = nullptr;
-    PyObject* option_property_type = nullptr;
-    PyObject* reference_list_property_type = nullptr;
-    PyObject* alias_property_type = nullptr;
-    PyObject* color_property_type = nullptr;
-    void* event_dispatcher_table = nullptr;
-    void* event_observers_table = nullptr;
-    void* other_tables[7] = {};
+    // The two other outside types the attribute types use: the owner type
+    // (the argument of attrvalue) and the owner's storage record. The load
+    // checks the other outside types without keeping them.
+    PyTypeObject* event_dispatcher_type = nullptr;
+    PyTypeObject* property_storage_type = nullptr;
 
     PyObject* builtin_zip = nullptr;
     PyObject* builtin_super = nullptr;

@@ -117,7 +117,7 @@ PyObject* StringAttribute::init_storage(PyObject* o, PyObject* obj, PyObject* st
     Ref base = Ref::steal(g.property_table->init_storage(o, obj, storage));
     if (!base)
         return nullptr;
-    if (!PyObject_TypeCheck(storage, reinterpret_cast<PyTypeObject*>(g.property_storage_type)))
+    if (!PyObject_TypeCheck(storage, g.property_storage_type))
         return raise_expected("PropertyStorage", storage);
     if (self->options == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
@@ -138,8 +138,8 @@ PyObject* StringAttribute::compare_value(PyObject*, PyObject* a, PyObject* b)
 // The owner's storage record for this property, as a new reference.
 Ref storage_record(PyObject* self, PyObject* obj)
 {
-    if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type))) {
-        raise_expected(reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type)->tp_name, obj);
+    if (!PyObject_TypeCheck(obj, g.event_dispatcher_type)) {
+        raise_expected(g.event_dispatcher_type->tp_name, obj);
         return Ref();
     }
     Ref storage = Ref::borrow(reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage);
@@ -149,11 +149,9 @@ Ref storage_record(PyObject* self, PyObject* obj)
     }
     Ref record = Ref::steal(
         PyObject_GetItem(storage.get(), reinterpret_cast<core::PropertyRecord*>(self)->key));
-    if (record && !PyObject_TypeCheck(record.get(),
-                                      reinterpret_cast<PyTypeObject*>(g.property_storage_type))) {
+    if (record && !PyObject_TypeCheck(record.get(), g.property_storage_type)) {
         PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
-                     Py_TYPE(record.get())->tp_name,
-                     reinterpret_cast<PyTypeObject*>(g.property_storage_type)->tp_name);
+                     Py_TYPE(record.get())->tp_name, g.property_storage_type->tp_name);
         return Ref();
     }
     return record;
