@@ -36,7 +36,7 @@ Ref attrname_of(PyObject* self, PyObject* const* field)
 
 int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value)
 {
-    Ref accepted = Ref::steal(g.property_table->check(self, obj, value));
+    Ref accepted = Ref::steal(g_state.property_table->check(self, obj, value));
     return accepted ? PyObject_IsTrue(accepted.get()) : -1;
 }
 

@@ -189,17 +189,17 @@ template <Base B>
 const auto& saved_table()
 {
     if constexpr (B == Base::property)
-        return *g.property_table;
+        return *g_state.property_table;
     else if constexpr (B == Base::numeric)
-        return *g.numeric_property_table;
+        return *g_state.numeric_property_table;
     else if constexpr (B == Base::bounded_numeric)
-        return *g.bounded_numeric_property_table;
+        return *g_state.bounded_numeric_property_table;
     else if constexpr (B == Base::boolean)
-        return *g.boolean_property_table;
+        return *g_state.boolean_property_table;
     else if constexpr (B == Base::variable_list)
-        return *g.variable_list_property_table;
+        return *g_state.variable_list_property_table;
     else
-        return *g.list_property_table;
+        return *g_state.list_property_table;
 }
 
 // The PropertyTable at the start of every table.

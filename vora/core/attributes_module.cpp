@@ -46,22 +46,24 @@ BaseSpec base_spec(Base base)
     auto table = [](auto& slot) { return reinterpret_cast<const void**>(&slot); };
     switch (base) {
     case Base::property:
-        return {"Property", sizeof(PropertyRecord), &g.property_type, table(g.property_table)};
+        return {"Property", sizeof(PropertyRecord), &g_state.property_type,
+                table(g_state.property_table)};
     case Base::numeric:
-        return {"NumericProperty", sizeof(NumericPropertyRecord), &g.numeric_property_type,
-                table(g.numeric_property_table)};
+        return {"NumericProperty", sizeof(NumericPropertyRecord), &g_state.numeric_property_type,
+                table(g_state.numeric_property_table)};
     case Base::bounded_numeric:
         return {"BoundedNumericProperty", sizeof(BoundedNumericPropertyRecord),
-                &g.bounded_numeric_property_type, table(g.bounded_numeric_property_table)};
+                &g_state.bounded_numeric_property_type,
+                table(g_state.bounded_numeric_property_table)};
     case Base::boolean:
-        return {"BooleanProperty", sizeof(BooleanPropertyRecord), &g.boolean_property_type,
-                table(g.boolean_property_table)};
+        return {"BooleanProperty", sizeof(BooleanPropertyRecord), &g_state.boolean_property_type,
+                table(g_state.boolean_property_table)};
     case Base::variable_list:
         return {"VariableListProperty", sizeof(VariableListPropertyRecord),
-                &g.variable_list_property_type, table(g.variable_list_property_table)};
+                &g_state.variable_list_property_type, table(g_state.variable_list_property_table)};
     case Base::list:
-        return {"ListProperty", sizeof(ListPropertyRecord), &g.list_property_type,
-                table(g.list_property_table)};
+        return {"ListProperty", sizeof(ListPropertyRecord), &g_state.list_property_type,
+                table(g_state.list_property_table)};
     }
     return {};
 }
@@ -205,14 +207,14 @@ int import_remaining_types(PyObject* properties)
     const OutsideType from_event[] = {
         {"ObjectWithUid", sizeof(ObjectWithUidRecord), false},
         {"Observable", sizeof(ObservableRecord), false},
-        {"EventDispatcher", sizeof(EventDispatcherRecord), true, &g.event_dispatcher_type},
+        {"EventDispatcher", sizeof(EventDispatcherRecord), true, &g_state.event_dispatcher_type},
         {"BoundCallback", sizeof(BoundCallbackRecord), false},
         {"EventObservers", sizeof(EventObserversRecord), true},
     };
     if (import_outside_types(event.get(), from_event, std::size(from_event)) < 0)
         return -1;
     const OutsideType from_properties[] = {
-        {"PropertyStorage", sizeof(PropertyStorageRecord), false, &g.property_storage_type},
+        {"PropertyStorage", sizeof(PropertyStorageRecord), false, &g_state.property_storage_type},
         {"StringProperty", sizeof(StringPropertyRecord), true},
         {"DictProperty", sizeof(DictPropertyRecord), true},
         {"ObjectProperty", sizeof(ObjectPropertyRecord), true},
@@ -250,15 +252,15 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
         complete = has;
     }
     if (!complete) {
-        source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.module_dict, nullptr,
-                                                             fromlist.get(), 0));
+        source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g_state.module_dict,
+                                                             nullptr, fromlist.get(), 0));
         if (!source)
             return -1;
     }
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(fromlist.get()); ++i) {
         PyObject* name = PyList_GET_ITEM(fromlist.get(), i);
         Ref value = import_from(source.get(), name);
-        if (!value || PyDict_SetItem(g.module_dict, name, value.get()) < 0)
+        if (!value || PyDict_SetItem(g_state.module_dict, name, value.get()) < 0)
             return -1;
     }
     return 0;
@@ -279,7 +281,7 @@ Ref builtin(PyObject* builtins, const char* name)
 int exec_body(PyObject* module)
 {
     // The module record holds the module; its dict stays valid while it does.
-    g.module_dict = PyModule_GetDict(module);
+    g_state.module_dict = PyModule_GetDict(module);
 
     if (make_strings(shared_strings) < 0)
         return -1;
@@ -299,8 +301,8 @@ int exec_body(PyObject* module)
     Ref super = builtin(builtins.get(), "super");
     if (!super)
         return -1;
-    set_field(g.builtin_zip, std::move(zip));
-    set_field(g.builtin_super, std::move(super));
+    set_field(g_state.builtin_zip, std::move(zip));
+    set_field(g_state.builtin_super, std::move(super));
     for (const AttributeTypeInfo* info : type_table) {
         if (info->make_constants && info->make_constants() < 0)
             return -1;
@@ -320,7 +322,7 @@ int exec_body(PyObject* module)
                                        "_BoundedNumericAttribute", "_BooleanAttribute",
                                        "_VariableListAttribute", "_ColorAttribute",
                                        "_GenericEventAttribute"));
-    if (!all || PyDict_SetItemString(g.module_dict, "__all__", all.get()) < 0)
+    if (!all || PyDict_SetItemString(g_state.module_dict, "__all__", all.get()) < 0)
         return -1;
 
     if (bind_names("vora.core.properties", {"ObservableList", "CSS_LENGTH_UNITS"}) < 0 ||
@@ -335,7 +337,7 @@ int exec_body(PyObject* module)
     }
 
     Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItemString(g.module_dict, "__test__", test.get()) < 0)
+    if (!test || PyDict_SetItemString(g_state.module_dict, "__test__", test.get()) < 0)
         return -1;
     return 0;
 }

@@ -28,7 +28,7 @@ const Signature attrvalue_signature{"attrvalue", attrvalue_params, 1, 1};
 VORA_COLD PyObject* raise_obj_type(PyObject* obj)
 {
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 "obj", g.event_dispatcher_type->tp_name,
+                 "obj", g_state.event_dispatcher_type->tp_name,
                  Py_TYPE(obj)->tp_name);
     return nullptr;
 }
@@ -58,7 +58,7 @@ PyObject* AttrvalueMethod_vectorcall(PyObject* callable, PyObject* const* args, 
     } else {
         obj = args[1];
     }
-    if (obj != Py_None && !PyObject_TypeCheck(obj, g.event_dispatcher_type)) [[unlikely]]
+    if (obj != Py_None && !PyObject_TypeCheck(obj, g_state.event_dispatcher_type)) [[unlikely]]
         return raise_obj_type(obj);
     return m->render(args[0], obj);
 }

@@ -97,7 +97,7 @@ PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
 {
     // Looked up at each call, so that replacing the module's name takes effect.
     PyObject* found;
-    if (PyDict_GetItemRef(g.module_dict, str_get_color, &found) < 0)
+    if (PyDict_GetItemRef(g_state.module_dict, str_get_color, &found) < 0)
         return nullptr;
     if (!found) {
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", str_get_color);

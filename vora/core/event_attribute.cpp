@@ -239,7 +239,7 @@ Ref event_name(PyObject* self)
 // Registers the owner's client event for this attribute.
 PyObject* GenericEventAttribute::init_storage(PyObject* self, PyObject* obj, PyObject* storage)
 {
-    Ref base = Ref::steal(g.boolean_property_table->init_storage(self, obj, storage));
+    Ref base = Ref::steal(g_state.boolean_property_table->init_storage(self, obj, storage));
     if (!base)
         return nullptr;
     Ref event = event_name(self);

@@ -70,7 +70,7 @@ int force_allownone(PyObject* kwargs)
 int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs)
 {
     PyObject* super_args[] = {reinterpret_cast<PyObject*>(type), self};
-    Ref super = Ref::steal(PyObject_Vectorcall(g.builtin_super, super_args, 2, nullptr));
+    Ref super = Ref::steal(PyObject_Vectorcall(g_state.builtin_super, super_args, 2, nullptr));
     if (!super)
         return -1;
     Ref init = Ref::steal(PyObject_GetAttr(super.get(), str::init));

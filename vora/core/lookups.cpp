@@ -8,7 +8,7 @@ namespace vora::attributes {
 Ref module_global(PyObject* name)
 {
     PyObject* value;
-    int found = PyDict_GetItemRef(g.module_dict, name, &value);
+    int found = PyDict_GetItemRef(g_state.module_dict, name, &value);
     if (found == 0)
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return Ref::steal(value);

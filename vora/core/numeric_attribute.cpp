@@ -181,7 +181,7 @@ template <>
 PyObject* BoundedNumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value))
-        return g.bounded_numeric_property_table->base.check(self, obj, value);
+        return g_state.bounded_numeric_property_table->base.check(self, obj, value);
     int found = in_options<BoundedNumericAttribute>(self, value);
     if (found < 0)
         return nullptr;
@@ -200,7 +200,7 @@ PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObje
         return nullptr;
     if (found)
         return Py_NewRef(x);
-    return g.bounded_numeric_property_table->base.convert(self, obj, x);
+    return g_state.bounded_numeric_property_table->base.convert(self, obj, x);
 }
 
 // ---------------------------------------------------------------- rendering

@@ -3,7 +3,7 @@
 
 namespace vora::attributes {
 
-State g;
+State g_state;
 
 namespace str {
 PyObject* empty;

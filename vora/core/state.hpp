@@ -45,7 +45,7 @@ struct State {
     PyObject* builtin_super = nullptr;
 };
 
-extern State g;
+extern State g_state;
 
 // Strings shared by several types; each type keeps its own in its file.
 namespace str {

@@ -58,7 +58,7 @@ int StringAttribute::set_defaults(StringAttribute* self)
 Ref option_values(PyObject* options, PyObject* values)
 {
     PyObject* args[] = {options, values};
-    Ref pairs = Ref::steal(PyObject_Vectorcall(g.builtin_zip, args, 2, nullptr));
+    Ref pairs = Ref::steal(PyObject_Vectorcall(g_state.builtin_zip, args, 2, nullptr));
     Ref dict = Ref::steal(PyDict_New());
     if (!pairs || !dict || PyDict_MergeFromSeq2(dict.get(), pairs.get(), 1) < 0)
         return Ref();
@@ -114,10 +114,10 @@ int StringAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 PyObject* StringAttribute::init_storage(PyObject* o, PyObject* obj, PyObject* storage)
 {
     auto* self = reinterpret_cast<StringAttribute*>(o);
-    Ref base = Ref::steal(g.property_table->init_storage(o, obj, storage));
+    Ref base = Ref::steal(g_state.property_table->init_storage(o, obj, storage));
     if (!base)
         return nullptr;
-    if (!PyObject_TypeCheck(storage, g.property_storage_type))
+    if (!PyObject_TypeCheck(storage, g_state.property_storage_type))
         return raise_expected("PropertyStorage", storage);
     if (self->options == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
@@ -138,8 +138,8 @@ PyObject* StringAttribute::compare_value(PyObject*, PyObject* a, PyObject* b)
 // The owner's storage record for this property, as a new reference.
 Ref storage_record(PyObject* self, PyObject* obj)
 {
-    if (!PyObject_TypeCheck(obj, g.event_dispatcher_type)) {
-        raise_expected(g.event_dispatcher_type->tp_name, obj);
+    if (!PyObject_TypeCheck(obj, g_state.event_dispatcher_type)) {
+        raise_expected(g_state.event_dispatcher_type->tp_name, obj);
         return Ref();
     }
     Ref storage = Ref::borrow(reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage);
@@ -149,9 +149,9 @@ Ref storage_record(PyObject* self, PyObject* obj)
     }
     Ref record = Ref::steal(
         PyObject_GetItem(storage.get(), reinterpret_cast<core::PropertyRecord*>(self)->key));
-    if (record && !PyObject_TypeCheck(record.get(), g.property_storage_type)) {
+    if (record && !PyObject_TypeCheck(record.get(), g_state.property_storage_type)) {
         PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
-                     Py_TYPE(record.get())->tp_name, g.property_storage_type->tp_name);
+                     Py_TYPE(record.get())->tp_name, g_state.property_storage_type->tp_name);
         return Ref();
     }
     return record;
