@@ -9,7 +9,7 @@
 namespace vora::attributes {
 
 // "<obj.__class__.__name__>.<self.name><text>" with both names formatted as
-// by format(x, ""), followed by the pieces in tail (already str).
+// by format(x, "").
 Ref owner_message(PyObject* self, PyObject* obj, const char* text);
 // owner_message(...) + repr(value) + after.
 Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject* value,

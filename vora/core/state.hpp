@@ -1,6 +1,6 @@
 // Process-wide state of vora.core._attributes, written only while the module
-// loads: the outside types, their saved native tables, interned strings and
-// the few built-ins and constants the types use.
+// loads: the outside types the attribute types use, their saved native
+// tables, the built-ins the types call, and the interned strings they share.
 #pragma once
 
 #include <Python.h>
@@ -11,7 +11,7 @@ namespace vora::attributes {
 
 using core::Dispatch;
 
-// An interned (or plain) string made once at load.
+// An interned string made once at load, and where it is kept.
 struct StringSpec {
     PyObject** slot;
     const char* text;
@@ -64,8 +64,8 @@ extern PyObject* underscore;  // "_"
 extern PyObject* dash;        // "-"
 }  // namespace str
 
-// Creates every string of specs (a null-terminated array); interns those
-// that are identifiers.
+// Creates and interns every string of specs (a null-terminated array) that
+// an earlier load attempt has not made.
 int make_strings(const StringSpec* specs);
 
 // The shared strings above.
