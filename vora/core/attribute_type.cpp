@@ -19,12 +19,12 @@ Ref resolved_attrname(PyObject* attrname, PyObject* name)
         return Ref::borrow(name);
     if (underscore < -1)
         return Ref();
-    return Ref::steal(PyUnicode_Replace(name, str::underscore, str::dash, -1));
+    return Ref::steal(PyUnicode_Replace(name, str_underscore, str_dash, -1));
 }
 
 Ref attrname_of(PyObject* self, PyObject* const* field)
 {
-    Ref name = Ref::steal(PyObject_GetAttr(self, str::name));
+    Ref name = Ref::steal(PyObject_GetAttr(self, str_name));
     if (!name || !expect_exact_str_or_none(name.get()))
         return Ref();
     // Read only now: looking up name may have run Python code.
@@ -44,7 +44,7 @@ int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value)
 
 int call_attrvalue_override(PyObject* self, PyObject* obj, RenderFn own, Ref* result)
 {
-    Ref method = Ref::steal(PyObject_GetAttr(self, str::attrvalue));
+    Ref method = Ref::steal(PyObject_GetAttr(self, str_attrvalue));
     if (!method)
         return -1;
     PyObject* function = PyMethod_Check(method.get()) ? PyMethod_GET_FUNCTION(method.get())

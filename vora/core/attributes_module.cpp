@@ -331,7 +331,7 @@ int exec_body(PyObject* module)
 
     for (const AttributeTypeInfo* info : type_table) {
         Ref method = Ref::steal(attrvalue_method_new(info->type, info->render));
-        if (!method || PyDict_SetItem(info->type->tp_dict, str::attrvalue, method.get()) < 0)
+        if (!method || PyDict_SetItem(info->type->tp_dict, str_attrvalue, method.get()) < 0)
             return -1;
         PyType_Modified(info->type);
     }

@@ -83,7 +83,7 @@ PyObject* AttrvalueMethod_repr(PyObject* self)
 
 PyObject* AttrvalueMethod_get_name(PyObject*, void*)
 {
-    return Py_NewRef(str::attrvalue);
+    return Py_NewRef(str_attrvalue);
 }
 
 PyObject* AttrvalueMethod_get_qualname(PyObject* self, void*)

@@ -29,8 +29,8 @@ struct TruthAttribute {
     static int set_defaults(TruthAttribute* self)
     {
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         return 0;
     }
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
@@ -82,12 +82,12 @@ PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
     if (truth < 0)
         return nullptr;
     if (!truth)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     // An exact instance has no way to reach anything but the type's own
     // attrname property: call it without the lookup.
     if (Py_IS_TYPE(o, &BooleanAttribute::type))
         return get_attrname<BooleanAttribute>(o, nullptr);
-    return PyObject_GetAttr(o, str::attrname);
+    return PyObject_GetAttr(o, str_attrname);
 }
 
 template <>
@@ -97,7 +97,7 @@ PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     int truth = PyObject_IsTrue(value.get());
     if (truth < 0)
         return nullptr;

@@ -56,10 +56,10 @@ int ColorAttribute::set_defaults(ColorAttribute* self)
     Ref options = Ref::steal(PyList_New(0));
     if (!options)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str::empty));
-    set_field(self->format, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
+    set_field(self->format, Ref::borrow(str_empty));
     set_field(self->options, std::move(options));
     return 0;
 }
@@ -78,11 +78,11 @@ int ColorAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
         return -1;
     if (!defaultvalue)
         defaultvalue = Ref::borrow(Py_None);
-    if (take_str_keyword(kwargs.get(), str::attrtype, self->attrtype) < 0 ||
-        take_str_keyword(kwargs.get(), str::attrname, self->attrname) < 0 ||
+    if (take_str_keyword(kwargs.get(), str_attrtype, self->attrtype) < 0 ||
+        take_str_keyword(kwargs.get(), str_attrname, self->attrname) < 0 ||
         take_str_keyword(kwargs.get(), str_format, self->format) < 0 ||
         take_sync_keyword(kwargs.get(), self->sync) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, defaultvalue.get()));
@@ -316,7 +316,7 @@ int write_formatted(Text& text, PyObject* x)
     } else if (PyFloat_CheckExact(x)) {
         return write_double(text, PyFloat_AS_DOUBLE(x));
     }
-    Ref s = Ref::steal(PyObject_Format(x, str::empty));
+    Ref s = Ref::steal(PyObject_Format(x, str_empty));
     return s ? text.str(s.get()) : -1;
 }
 
@@ -461,7 +461,7 @@ PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     Py_ssize_t size = PyList_CheckExact(value.get()) ? PyList_GET_SIZE(value.get())

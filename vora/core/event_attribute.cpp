@@ -96,7 +96,7 @@ GenericEventAttribute* record(PyObject* self)
 
 int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
 {
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
     set_field(self->dispatch, Ref::borrow(Py_True));
     set_field(self->eventhandler, Ref::borrow(Py_None));
@@ -104,8 +104,8 @@ int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
     if (!eventargs)
         return -1;
     set_field(self->eventargs, std::move(eventargs));
-    set_field(self->eventjs, Ref::borrow(str::empty));
-    set_field(self->attrname, Ref::borrow(str::empty));
+    set_field(self->eventjs, Ref::borrow(str_empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -138,8 +138,8 @@ int GenericEventAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
     auto given = [&](Param p, PyObject* fallback) {
         return values[p] ? values[p].get() : fallback;
     };
-    if (take_str_keyword(kwargs.get(), str::attrname, self->attrname) < 0 ||
-        take_str_keyword(kwargs.get(), str::attrtype, self->attrtype) < 0 ||
+    if (take_str_keyword(kwargs.get(), str_attrname, self->attrname) < 0 ||
+        take_str_keyword(kwargs.get(), str_attrtype, self->attrtype) < 0 ||
         take_sync_keyword(kwargs.get(), self->sync) < 0 ||
         take_truth(given(p_prevent_default, Py_False), self->prevent_default) < 0 ||
         take_truth(given(p_dispatch, Py_True), self->dispatch) < 0)
@@ -157,7 +157,7 @@ int GenericEventAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
         return -1;
     set_field(self->eventargs, std::move(eventargs));
 
-    PyObject* js = given(p_eventjs, str::empty);
+    PyObject* js = given(p_eventjs, str_empty);
     Ref js_text = PyUnicode_CheckExact(js) ? Ref::borrow(js) : Ref::steal(PyObject_Str(js));
     if (!js_text)
         return -1;
@@ -190,7 +190,7 @@ Ref on_event(PyObject* text, bool dashes)
             out[3 + i] = dashes && in[i] == '_' ? '-' : in[i];
         return event;
     }
-    Ref resolved = dashes ? Ref::steal(PyUnicode_Replace(text, str::underscore, str::dash, -1))
+    Ref resolved = dashes ? Ref::steal(PyUnicode_Replace(text, str_underscore, str_dash, -1))
                           : Ref::borrow(text);
     if (!resolved)
         return Ref();
@@ -213,7 +213,7 @@ Ref on_event_of(Ref name)
     }
     Ref tail = Ref::steal(mp->mp_subscript(name.get(), slice_from_2));
     if (tail && !PyUnicode_CheckExact(tail.get()))
-        tail = Ref::steal(PyObject_Format(tail.get(), str::empty));
+        tail = Ref::steal(PyObject_Format(tail.get(), str_empty));
     return tail ? Ref::steal(PyUnicode_Concat(str_on, tail.get())) : Ref();
 }
 
@@ -224,8 +224,8 @@ Ref on_event_of(Ref name)
 Ref event_name(PyObject* self)
 {
     if (!Py_IS_TYPE(self, &GenericEventAttribute::type))
-        return on_event_of(Ref::steal(PyObject_GetAttr(self, str::attrname)));
-    Ref name = Ref::steal(PyObject_GetAttr(self, str::name));
+        return on_event_of(Ref::steal(PyObject_GetAttr(self, str_attrname)));
+    Ref name = Ref::steal(PyObject_GetAttr(self, str_name));
     if (!name || !expect_exact_str_or_none(name.get()))
         return Ref();
     // Read only now: looking up name may have run Python code.
@@ -256,7 +256,7 @@ PyObject* GenericEventAttribute::init_storage(PyObject* self, PyObject* obj, PyO
 VORA_COLD PyObject* raise_bad_renderer(PyObject* handler)
 {
     Ref type_text = Ref::steal(PyObject_Format(reinterpret_cast<PyObject*>(Py_TYPE(handler)),
-                                               str::empty));
+                                               str_empty));
     if (type_text)
         PyErr_Format(PyExc_AttributeError, "renderer must be of callable type or string, got %U",
                      type_text.get());
@@ -270,11 +270,11 @@ PyObject* GenericEventAttribute::render(PyObject* self, PyObject* obj)
         return nullptr;
     int on = value.get() == Py_True ? 1 : PyObject_IsTrue(value.get());
     if (on <= 0)
-        return on < 0 ? nullptr : Py_NewRef(str::empty);
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     // Held: computing the event name runs Python code.
     Ref handler = Ref::borrow(record(self)->eventhandler);
     if (handler.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(handler.get()))
         return handler.release();
     if (!PyCallable_Check(handler.get()))

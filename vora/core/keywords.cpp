@@ -22,7 +22,7 @@ Ref keyword_or(PyObject* kwargs, PyObject* key, PyObject* fallback)
 
 int take_str_keyword(PyObject* kwargs, PyObject* key, PyObject*& field)
 {
-    Ref value = keyword_or(kwargs, key, str::empty);
+    Ref value = keyword_or(kwargs, key, str_empty);
     if (!value || !expect_exact_str_or_none(value.get()))
         return -1;
     set_field(field, std::move(value));
@@ -32,7 +32,7 @@ int take_str_keyword(PyObject* kwargs, PyObject* key, PyObject*& field)
 int take_sync_keyword(PyObject* kwargs, int& field)
 {
     PyObject* value;
-    if (PyDict_GetItemRef(kwargs, str::sync, &value) < 0)
+    if (PyDict_GetItemRef(kwargs, str_sync, &value) < 0)
         return -1;
     int sync = 0;
     int status = value ? int32_from_object(value, sync) : 0;
@@ -64,7 +64,7 @@ int take_list_keyword(PyObject* kwargs, PyObject* key, PyObject*& field)
 
 int force_allownone(PyObject* kwargs)
 {
-    return PyDict_SetItem(kwargs, str::allownone, Py_True);
+    return PyDict_SetItem(kwargs, str_allownone, Py_True);
 }
 
 int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs)
@@ -73,7 +73,7 @@ int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject*
     Ref super = Ref::steal(PyObject_Vectorcall(g_state.builtin_super, super_args, 2, nullptr));
     if (!super)
         return -1;
-    Ref init = Ref::steal(PyObject_GetAttr(super.get(), str::init));
+    Ref init = Ref::steal(PyObject_GetAttr(super.get(), str_dunder_init));
     if (!init)
         return -1;
     Ref copy = Ref::steal(PyDict_Copy(kwargs));

@@ -22,8 +22,8 @@ int take_list_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
 template <class T>
 int take_common_keywords(T* self, PyObject* kwargs)
 {
-    if (take_str_keyword(kwargs, str::attrtype, self->attrtype) < 0 ||
-        take_str_keyword(kwargs, str::attrname, self->attrname) < 0)
+    if (take_str_keyword(kwargs, str_attrtype, self->attrtype) < 0 ||
+        take_str_keyword(kwargs, str_attrname, self->attrname) < 0)
         return -1;
     return take_sync_keyword(kwargs, self->sync);
 }

@@ -26,9 +26,9 @@ struct ListAttribute {
     static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
     static int set_defaults(ListAttribute* self)
     {
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
         return 0;
     }
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
@@ -63,7 +63,7 @@ int ListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 
 VORA_COLD PyObject* raise_wrong_length(PyObject* length)
 {
-    Ref shown = Ref::steal(PyObject_Format(length, str::empty));
+    Ref shown = Ref::steal(PyObject_Format(length, str_empty));
     if (!shown)
         return nullptr;
     return raise_value_error(
@@ -113,7 +113,7 @@ PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
     if (truth < 0)
         return nullptr;
     if (!truth)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     return join_items(value.get(), str_comma);
 }
 

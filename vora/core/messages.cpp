@@ -7,19 +7,19 @@ namespace vora::attributes {
 
 Ref owner_message(PyObject* self, PyObject* obj, const char* text)
 {
-    Ref cls = Ref::steal(PyObject_GetAttr(obj, str::class_));
+    Ref cls = Ref::steal(PyObject_GetAttr(obj, str_dunder_class));
     if (!cls)
         return Ref();
-    Ref cls_name = Ref::steal(PyObject_GetAttr(cls.get(), str::name_));
+    Ref cls_name = Ref::steal(PyObject_GetAttr(cls.get(), str_dunder_name));
     if (!cls_name)
         return Ref();
-    Ref cls_text = Ref::steal(PyObject_Format(cls_name.get(), str::empty));
+    Ref cls_text = Ref::steal(PyObject_Format(cls_name.get(), str_empty));
     if (!cls_text)
         return Ref();
-    Ref name = Ref::steal(PyObject_GetAttr(self, str::name));
+    Ref name = Ref::steal(PyObject_GetAttr(self, str_name));
     if (!name)
         return Ref();
-    Ref name_text = Ref::steal(PyObject_Format(name.get(), str::empty));
+    Ref name_text = Ref::steal(PyObject_Format(name.get(), str_empty));
     if (!name_text)
         return Ref();
     return Ref::steal(PyUnicode_FromFormat("%U.%U%s", cls_text.get(), name_text.get(), text));

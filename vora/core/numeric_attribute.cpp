@@ -60,8 +60,8 @@ int NumericShape<BaseRecord>::set_defaults(NumericShape* self)
         return -1;
     set_field(self->options, std::move(options));
     self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str::empty));
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -81,7 +81,7 @@ int NumericShape<BaseRecord>::init(PyObject* o, PyObject* args, PyObject* kwds)
     if (!kwargs)
         return -1;
     if (take_common_keywords(self, kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
     return call_base_init(&NumericShape::type, o, args, kwargs.get());
@@ -107,7 +107,7 @@ VORA_COLD PyObject* raise_invalid_option(PyObject* o, PyObject* obj, PyObject* v
     if (!head)
         return nullptr;
     Ref options = Ref::borrow(record<T>(o)->options);
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str::empty));
+    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
     if (!listed)
         return nullptr;
     return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
@@ -208,7 +208,7 @@ PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObje
 // format(x, "") as an exact str: what one field of str.format contributes.
 Ref format_field(PyObject* x)
 {
-    Ref text = Ref::steal(PyObject_Format(x, str::empty));
+    Ref text = Ref::steal(PyObject_Format(x, str_empty));
     if (!text || PyUnicode_CheckExact(text.get()))
         return text;
     return Ref::steal(PyUnicode_FromObject(text.get()));
@@ -349,7 +349,7 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     // Looked up on the instance every time: a Python subclass may override it.

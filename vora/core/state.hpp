@@ -48,21 +48,19 @@ struct State {
 extern State g_state;
 
 // Strings shared by several types; each type keeps its own in its file.
-namespace str {
-extern PyObject* empty;       // ""
-extern PyObject* attrtype;
-extern PyObject* attrname;
-extern PyObject* sync;
-extern PyObject* options;
-extern PyObject* allownone;
-extern PyObject* name;
-extern PyObject* attrvalue;
-extern PyObject* init;        // "__init__"
-extern PyObject* class_;      // "__class__"
-extern PyObject* name_;       // "__name__"
-extern PyObject* underscore;  // "_"
-extern PyObject* dash;        // "-"
-}  // namespace str
+extern PyObject* str_empty;         // ""
+extern PyObject* str_attrtype;
+extern PyObject* str_attrname;
+extern PyObject* str_sync;
+extern PyObject* str_options;
+extern PyObject* str_allownone;
+extern PyObject* str_name;
+extern PyObject* str_attrvalue;
+extern PyObject* str_dunder_init;   // "__init__"
+extern PyObject* str_dunder_class;  // "__class__"
+extern PyObject* str_dunder_name;   // "__name__"
+extern PyObject* str_underscore;    // "_"
+extern PyObject* str_dash;          // "-"
 
 // Creates and interns every string of specs (a null-terminated array) that
 // an earlier load attempt has not made.

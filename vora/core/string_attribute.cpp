@@ -44,11 +44,11 @@ int StringAttribute::set_defaults(StringAttribute* self)
     Ref values = Ref::steal(PyDict_New());
     if (!options || !values)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
     set_field(self->options, std::move(options));
     set_field(self->values, std::move(values));
-    set_field(self->attrname, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -76,9 +76,9 @@ int StringAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
     if (parse_tuple_dict(init_signature, args, kwds, &defaultvalue, &kwargs) < 0)
         return -1;
     if (!defaultvalue)
-        defaultvalue = Ref::borrow(str::empty);
+        defaultvalue = Ref::borrow(str_empty);
     if (take_common_keywords(self, kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0)
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0)
         return -1;
     Ref options = Ref::borrow(self->options);
     if (PyList_GET_SIZE(options.get()) > 0) {
@@ -181,7 +181,7 @@ PyObject* StringAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
                                   ". Must be one of: ");
     if (!head)
         return nullptr;
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str::empty));
+    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
     if (!listed)
         return nullptr;
     return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
@@ -193,7 +193,7 @@ PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     // values is a dict made by __init__ (or None after a collector clear).
     PyObject* values = reinterpret_cast<StringAttribute*>(o)->values;
     if (PyDict_Check(values) && PyDict_GET_SIZE(values) > 0)

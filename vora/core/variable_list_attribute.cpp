@@ -30,9 +30,9 @@ struct VariableListAttribute {
         Ref options = Ref::steal(PyList_New(0));
         if (!options)
             return -1;
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
         set_field(self->options, std::move(options));
         return 0;
     }
@@ -63,7 +63,7 @@ int VariableListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs || take_common_keywords(record(o), kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, record(o)->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, record(o)->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
     return call_base_init(&VariableListAttribute::type, o, args, kwargs.get());
@@ -233,7 +233,7 @@ PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     return join_items(value.get(), str_space);
