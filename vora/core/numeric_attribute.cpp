@@ -206,7 +206,7 @@ PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObje
 // ---------------------------------------------------------------- rendering
 
 // format(x, "") as an exact str: what one field of str.format contributes.
-Ref format_field(PyObject* x)
+Ref format_as_exact_str(PyObject* x)
 {
     Ref text = Ref::steal(PyObject_Format(x, str_empty));
     if (!text || PyUnicode_CheckExact(text.get()))
@@ -366,10 +366,10 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
         if (plain != 0)
             return text.release();
     }
-    Ref number = format_field(value.get());
+    Ref number = format_as_exact_str(value.get());
     if (!number || !has_units)
         return number.release();
-    Ref unit = format_field(units.get());
+    Ref unit = format_as_exact_str(units.get());
     if (!unit)
         return nullptr;
     return PyUnicode_Concat(number.get(), unit.get());

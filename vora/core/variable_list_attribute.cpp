@@ -171,7 +171,7 @@ PyObject* convert_sequence(PyObject* o, PyObject* obj, PyObject* value)
         Ref result = Ref::steal(PyList_New(0));
         if (!result)
             return nullptr;
-        int status = for_each_item(value, [&](PyObject* item) {
+        int status = for_each_in(value, [&](PyObject* item) {
             Ref converted = component(o, obj, item);
             return converted ? PyList_Append(result.get(), converted.get()) : -1;
         });
