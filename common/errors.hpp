@@ -30,17 +30,33 @@ inline bool expect_exact_str_or_none(PyObject* o)
 }
 
 // Wraps what a slot, method or table entry returns to the interpreter: in a
-// debug build it asserts that an error result comes with an exception set.
+// debug build it asserts that an error result comes with an exception set,
+// and any other result without one.
 inline PyObject* checked(PyObject* result)
 {
-    assert(result != nullptr || PyErr_Occurred());
+    assert((result == nullptr) == (PyErr_Occurred() != nullptr));
     return result;
 }
 inline int checked(int status)
 {
-    assert(status >= 0 || PyErr_Occurred());
+    assert((status < 0) == (PyErr_Occurred() != nullptr));
     return status;
 }
+
+// checked_entry<F>: F as a slot or table entry holds it, every result
+// passed through checked(); in a release build, F itself.
+template <auto F>
+struct CheckedEntry;
+template <class R, class... A, R (*F)(A...)>
+struct CheckedEntry<F> {
+    static R call(A... args) { return checked(F(args...)); }
+};
+template <class R, class... A, R (*F)(A...) noexcept>
+struct CheckedEntry<F> {
+    static R call(A... args) noexcept { return checked(F(args...)); }
+};
+template <auto F>
+inline constexpr auto checked_entry = &CheckedEntry<F>::call;
 
 // Makes cause (a caught exception, taken over) the __cause__ and __context__
 // of the pending exception, as `raise ... from cause` would.

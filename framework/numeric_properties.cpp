@@ -40,12 +40,12 @@ bool is_number(PyObject* value)
 PyObject* known_unit(const char* unit, size_t len)
 {
     if (len == 1 && unit[0] == '%')
-        return g.str_percent;
+        return g_state.str_percent;
     if (len != 2)
         return nullptr;
     for (size_t i = 0; i < std::size(css_units); ++i) {
         if (std::memcmp(css_units[i], unit, 2) == 0)
-            return PyTuple_GET_ITEM(g.css_length_units, i);
+            return PyTuple_GET_ITEM(g_state.css_length_units, i);
     }
     return nullptr;
 }

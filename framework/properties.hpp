@@ -67,7 +67,7 @@ struct State {
     PyObject* str_percent = nullptr;                      // "%"
     PyObject* str_empty = nullptr;                        // ""
 };
-extern State g;
+extern State g_state;
 
 // The two-character CSS length units, in the order of CSS_LENGTH_UNITS.
 inline constexpr const char* css_units[] = {"px", "pt", "pc", "mm", "cm", "in",

@@ -30,7 +30,7 @@ const ModuleType g_types[] = {
 
 int make_constants()
 {
-    if (g.css_length_units)  // made by an earlier, failed load
+    if (g_state.css_length_units)  // made by an earlier, failed load
         return 0;
     Ref units = Ref::steal(PyTuple_New(std::size(css_units)));
     if (!units)
@@ -42,13 +42,13 @@ int make_constants()
         PyTuple_SET_ITEM(units.get(), i, unit);
     }
     // Kept from an earlier, failed load that got this far.
-    if (!g.str_empty)
-        g.str_empty = PyUnicode_FromStringAndSize("", 0);
-    if (!g.str_percent)
-        g.str_percent = PyUnicode_InternFromString("%");
-    if (!g.str_empty || !g.str_percent)
+    if (!g_state.str_empty)
+        g_state.str_empty = PyUnicode_FromStringAndSize("", 0);
+    if (!g_state.str_percent)
+        g_state.str_percent = PyUnicode_InternFromString("%");
+    if (!g_state.str_empty || !g_state.str_percent)
         return -1;
-    g.css_length_units = units.release();
+    g_state.css_length_units = units.release();
     return 0;
 }
 
@@ -64,8 +64,8 @@ int import_dispatcher()
     void* table = imported_vtable(type.get());
     if (!table)
         return -1;
-    g.dispatcher_table = static_cast<const core::EventDispatcherTable*>(table);
-    g.dispatcher_type = reinterpret_cast<PyTypeObject*>(type.release());
+    g_state.dispatcher_table = static_cast<const core::EventDispatcherTable*>(table);
+    g_state.dispatcher_type = reinterpret_cast<PyTypeObject*>(type.release());
     return 0;
 }
 
@@ -80,7 +80,7 @@ int exec_body(PyObject* module)
     fill_linked_tables();
     if (add_types(module, g_types) < 0)
         return -1;
-    return PyModule_AddObjectRef(module, "CSS_LENGTH_UNITS", g.css_length_units);
+    return PyModule_AddObjectRef(module, "CSS_LENGTH_UNITS", g_state.css_length_units);
 }
 
 ModuleOnce g_once{"vora.core.properties", "properties",

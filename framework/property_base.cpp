@@ -240,7 +240,7 @@ PyObject* Property_new(PyTypeObject* type, PyObject*, PyObject*)
     PropertyRecord* r = prop(self);
     r->table = &property_table;
     r->key = Py_NewRef(Py_None);
-    r->name = Py_NewRef(g.str_empty);  // until bound to a class
+    r->name = Py_NewRef(g_state.str_empty);  // until bound to a class
     r->defaultvalue = Py_NewRef(Py_None);
     r->allownone = 0;
     return self;

@@ -5,7 +5,7 @@
 
 namespace vora::framework {
 
-State g;
+State g_state;
 
 namespace {
 
@@ -143,17 +143,17 @@ bool expect_storage(PyObject* storage)
 
 Ref storage_of(PyObject* self, PyObject* obj)
 {
-    if (!PyObject_TypeCheck(obj, g.dispatcher_type)) [[unlikely]] {
+    if (!PyObject_TypeCheck(obj, g_state.dispatcher_type)) [[unlikely]] {
         raise_expected("EventDispatcher", obj);
         return Ref();
     }
     // Borrowed from the owner's dict, and taken at once.
-    return Ref::borrow(g.dispatcher_table->property_storage(obj, prop(self)->key));
+    return Ref::borrow(g_state.dispatcher_table->property_storage(obj, prop(self)->key));
 }
 
 Ref storage_if_any(PyObject* self, PyObject* obj)
 {
-    if (!PyObject_TypeCheck(obj, g.dispatcher_type))
+    if (!PyObject_TypeCheck(obj, g_state.dispatcher_type))
         return Ref();
     PyObject* storage = reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage;
     if (!storage || !PyDict_Check(storage))
@@ -171,7 +171,7 @@ void raise_for(PyObject* exc, PyObject* self, PyObject* obj, const char* text, P
     Ref cls = Ref::steal(PyType_GetName(Py_TYPE(obj)));
     if (!cls)
         return;
-    Ref name = Ref::steal(PyObject_Format(prop(self)->name, g.str_empty));
+    Ref name = Ref::steal(PyObject_Format(prop(self)->name, g_state.str_empty));
     if (!name)
         return;
     if (!shown) {

@@ -92,7 +92,7 @@ PyObject* StringProperty_check(PyObject* self, PyObject* obj, PyObject* value)
 int StringProperty_init(PyObject* self, PyObject* args, PyObject* kwds)
 {
     Ref kwargs;
-    return init_with_default(self, args, kwds, g.str_empty, &kwargs);
+    return init_with_default(self, args, kwds, g_state.str_empty, &kwargs);
 }
 
 // ----------------------------------------------------------------- Object

@@ -6,7 +6,7 @@
 #include "common/dict.hpp"
 #include "common/imports.hpp"
 #include "common/module.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/attrvalue_method.hpp"
 
 namespace vora::attributes {
@@ -35,7 +35,7 @@ const AttributeTypeInfo* const type_table[] = {
 struct BaseSpec {
     const char* name;
     Py_ssize_t record_size;
-    PyObject** type;
+    PyTypeObject** type;
     const void** table;
 };
 
@@ -45,28 +45,30 @@ BaseSpec base_spec(Base base)
     auto table = [](auto& slot) { return reinterpret_cast<const void**>(&slot); };
     switch (base) {
     case Base::property:
-        return {"Property", sizeof(PropertyRecord), &g.property_type, table(g.property_table)};
+        return {"Property", sizeof(PropertyRecord), &g_state.property_type,
+                table(g_state.property_table)};
     case Base::numeric:
-        return {"NumericProperty", sizeof(NumericPropertyRecord), &g.numeric_property_type,
-                table(g.numeric_property_table)};
+        return {"NumericProperty", sizeof(NumericPropertyRecord), &g_state.numeric_property_type,
+                table(g_state.numeric_property_table)};
     case Base::bounded_numeric:
         return {"BoundedNumericProperty", sizeof(BoundedNumericPropertyRecord),
-                &g.bounded_numeric_property_type, table(g.bounded_numeric_property_table)};
+                &g_state.bounded_numeric_property_type,
+                table(g_state.bounded_numeric_property_table)};
     case Base::boolean:
-        return {"BooleanProperty", sizeof(BooleanPropertyRecord), &g.boolean_property_type,
-                table(g.boolean_property_table)};
+        return {"BooleanProperty", sizeof(BooleanPropertyRecord), &g_state.boolean_property_type,
+                table(g_state.boolean_property_table)};
     case Base::variable_list:
         return {"VariableListProperty", sizeof(VariableListPropertyRecord),
-                &g.variable_list_property_type, table(g.variable_list_property_table)};
+                &g_state.variable_list_property_type, table(g_state.variable_list_property_table)};
     case Base::list:
-        return {"ListProperty", sizeof(ListPropertyRecord), &g.list_property_type,
-                table(g.list_property_table)};
+        return {"ListProperty", sizeof(ListPropertyRecord), &g_state.list_property_type,
+                table(g_state.list_property_table)};
     }
     return {};
 }
 
 // Imports a base type and saves its table the first time a type needs it.
-PyObject* fetch_base(PyObject* properties, Base base)
+PyTypeObject* fetch_base(PyObject* properties, Base base)
 {
     BaseSpec spec = base_spec(base);
     if (*spec.type)
@@ -78,7 +80,7 @@ PyObject* fetch_base(PyObject* properties, Base base)
     if (!table)
         return nullptr;
     *spec.table = table;
-    *spec.type = type.release();
+    *spec.type = reinterpret_cast<PyTypeObject*>(type.release());
     return *spec.type;
 }
 
@@ -90,8 +92,8 @@ PyObject* refuse_pickling(PyObject*, PyObject*)
     return nullptr;
 }
 
-PyMethodDef reduce_def = {"__reduce__", refuse_pickling, METH_NOARGS, nullptr};
-PyMethodDef setstate_def = {"__setstate__", refuse_pickling, METH_O, nullptr};
+PyMethodDef reduce_def = {"__reduce__", checked_entry<refuse_pickling>, METH_NOARGS, nullptr};
+PyMethodDef setstate_def = {"__setstate__", checked_entry<refuse_pickling>, METH_O, nullptr};
 
 // True when type's attribute name is the one object has.
 int inherits_from_object(PyTypeObject* type, const char* name)
@@ -141,11 +143,11 @@ fail:
 
 int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& info)
 {
-    PyObject* base = fetch_base(properties, info.base);
+    PyTypeObject* base = fetch_base(properties, info.base);
     if (!base)
         return -1;
     info.fill_table();
-    info.type->tp_base = reinterpret_cast<PyTypeObject*>(base);
+    info.type->tp_base = base;
     if (PyType_Ready(info.type) < 0 || publish_vtable(info.type, info.table) < 0)
         return -1;
     if (PyModule_AddObjectRef(module, info.name, reinterpret_cast<PyObject*>(info.type)) < 0)
@@ -164,24 +166,25 @@ int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& 
 struct OutsideType {
     const char* name;
     Py_ssize_t record_size;
-    PyObject** type;
-    void** table;  // nullptr: the type has no table
+    bool has_table;
+    PyTypeObject** kept = nullptr;  // where the state keeps it, if the types use it
 };
 
+// Imports each type, checked against its record size and, when it has one,
+// for its table.
 int import_outside_types(PyObject* module, const OutsideType* types, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
-        if (*types[i].type)
+        const OutsideType& outside = types[i];
+        if (outside.kept && *outside.kept)
             continue;
-        Ref type = import_type(module, types[i].name, types[i].record_size);
+        Ref type = import_type(module, outside.name, outside.record_size);
         if (!type)
             return -1;
-        if (types[i].table) {
-            *types[i].table = imported_vtable(type.get());
-            if (!*types[i].table)
-                return -1;
-        }
-        *types[i].type = type.release();
+        if (outside.has_table && !imported_vtable(type.get()))
+            return -1;
+        if (outside.kept)
+            *outside.kept = reinterpret_cast<PyTypeObject*>(type.release());
     }
     return 0;
 }
@@ -193,7 +196,7 @@ int import_remaining_types(PyObject* properties)
     if (!builtins)
         return -1;
     const OutsideType from_builtins[] = {
-        {"type", sizeof(PyHeapTypeObject), &g.type_type, nullptr},
+        {"type", sizeof(PyHeapTypeObject), false},
     };
     if (import_outside_types(builtins.get(), from_builtins, 1) < 0)
         return -1;
@@ -201,26 +204,23 @@ int import_remaining_types(PyObject* properties)
     if (!event)
         return -1;
     const OutsideType from_event[] = {
-        {"ObjectWithUid", sizeof(ObjectWithUidRecord), &g.object_with_uid_type, nullptr},
-        {"Observable", sizeof(ObservableRecord), &g.observable_type, nullptr},
-        {"EventDispatcher", sizeof(EventDispatcherRecord), &g.event_dispatcher_type,
-         &g.event_dispatcher_table},
-        {"BoundCallback", sizeof(BoundCallbackRecord), &g.bound_callback_type, nullptr},
-        {"EventObservers", sizeof(EventObserversRecord), &g.event_observers_type,
-         &g.event_observers_table},
+        {"ObjectWithUid", sizeof(ObjectWithUidRecord), false},
+        {"Observable", sizeof(ObservableRecord), false},
+        {"EventDispatcher", sizeof(EventDispatcherRecord), true, &g_state.event_dispatcher_type},
+        {"BoundCallback", sizeof(BoundCallbackRecord), false},
+        {"EventObservers", sizeof(EventObserversRecord), true},
     };
     if (import_outside_types(event.get(), from_event, std::size(from_event)) < 0)
         return -1;
     const OutsideType from_properties[] = {
-        {"PropertyStorage", sizeof(PropertyStorageRecord), &g.property_storage_type, nullptr},
-        {"StringProperty", sizeof(StringPropertyRecord), &g.string_property_type, &g.other_tables[0]},
-        {"DictProperty", sizeof(DictPropertyRecord), &g.dict_property_type, &g.other_tables[1]},
-        {"ObjectProperty", sizeof(ObjectPropertyRecord), &g.object_property_type, &g.other_tables[2]},
-        {"OptionProperty", sizeof(OptionPropertyRecord), &g.option_property_type, &g.other_tables[3]},
-        {"ReferenceListProperty", sizeof(ReferenceListPropertyRecord),
-         &g.reference_list_property_type, &g.other_tables[4]},
-        {"AliasProperty", sizeof(AliasPropertyRecord), &g.alias_property_type, &g.other_tables[5]},
-        {"ColorProperty", sizeof(ColorPropertyRecord), &g.color_property_type, &g.other_tables[6]},
+        {"PropertyStorage", sizeof(PropertyStorageRecord), false, &g_state.property_storage_type},
+        {"StringProperty", sizeof(StringPropertyRecord), true},
+        {"DictProperty", sizeof(DictPropertyRecord), true},
+        {"ObjectProperty", sizeof(ObjectPropertyRecord), true},
+        {"OptionProperty", sizeof(OptionPropertyRecord), true},
+        {"ReferenceListProperty", sizeof(ReferenceListPropertyRecord), true},
+        {"AliasProperty", sizeof(AliasPropertyRecord), true},
+        {"ColorProperty", sizeof(ColorPropertyRecord), true},
     };
     return import_outside_types(properties, from_properties, std::size(from_properties));
 }
@@ -251,15 +251,15 @@ int bind_names(const char* module_name, std::initializer_list<const char*> names
         complete = has;
     }
     if (!complete) {
-        source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.module_dict, nullptr,
-                                                             fromlist.get(), 0));
+        source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g_state.module_dict,
+                                                             nullptr, fromlist.get(), 0));
         if (!source)
             return -1;
     }
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(fromlist.get()); ++i) {
         PyObject* name = PyList_GET_ITEM(fromlist.get(), i);
         Ref value = import_from(source.get(), name);
-        if (!value || PyDict_SetItem(g.module_dict, name, value.get()) < 0)
+        if (!value || PyDict_SetItem(g_state.module_dict, name, value.get()) < 0)
             return -1;
     }
     return 0;
@@ -277,9 +277,8 @@ Ref builtin(PyObject* builtins, const char* name)
 // sys.modules.
 int make_state(PyObject* module)
 {
-    // The module record holds the module; these stay valid while it does.
-    g.module = module;
-    g.module_dict = PyModule_GetDict(module);
+    // The module record holds the module; its dict stays valid while it does.
+    g_state.module_dict = PyModule_GetDict(module);
 
     if (make_strings(shared_strings) < 0)
         return -1;
@@ -301,8 +300,8 @@ int exec_body(PyObject* module)
     Ref super = builtin(builtins.get(), "super");
     if (!super)
         return -1;
-    set_field(g.builtin_zip, std::move(zip));
-    set_field(g.builtin_super, std::move(super));
+    set_field(g_state.builtin_zip, std::move(zip));
+    set_field(g_state.builtin_super, std::move(super));
     for (const AttributeTypeInfo* info : type_table) {
         if (info->make_constants && info->make_constants() < 0)
             return -1;
@@ -322,7 +321,7 @@ int exec_body(PyObject* module)
                                        "_BoundedNumericAttribute", "_BooleanAttribute",
                                        "_VariableListAttribute", "_ColorAttribute",
                                        "_GenericEventAttribute"));
-    if (!all || PyDict_SetItemString(g.module_dict, "__all__", all.get()) < 0)
+    if (!all || PyDict_SetItemString(g_state.module_dict, "__all__", all.get()) < 0)
         return -1;
 
     if (bind_names("vora.core.properties", {"ObservableList", "CSS_LENGTH_UNITS"}) < 0 ||
@@ -331,13 +330,13 @@ int exec_body(PyObject* module)
 
     for (const AttributeTypeInfo* info : type_table) {
         Ref method = Ref::steal(attrvalue_method_new(info->type, info->render));
-        if (!method || PyDict_SetItem(info->type->tp_dict, str::attrvalue, method.get()) < 0)
+        if (!method || PyDict_SetItem(info->type->tp_dict, str_attrvalue, method.get()) < 0)
             return -1;
         PyType_Modified(info->type);
     }
 
     Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItemString(g.module_dict, "__test__", test.get()) < 0)
+    if (!test || PyDict_SetItemString(g_state.module_dict, "__test__", test.get()) < 0)
         return -1;
     return 0;
 }

@@ -28,7 +28,7 @@ const Signature attrvalue_signature{"attrvalue", attrvalue_params, 1, 1};
 VORA_COLD PyObject* raise_obj_type(PyObject* obj)
 {
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 "obj", reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type)->tp_name,
+                 "obj", g_state.event_dispatcher_type->tp_name,
                  Py_TYPE(obj)->tp_name);
     return nullptr;
 }
@@ -58,10 +58,9 @@ PyObject* AttrvalueMethod_vectorcall(PyObject* callable, PyObject* const* args, 
     } else {
         obj = args[1];
     }
-    if (obj != Py_None && !PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type)))
-        [[unlikely]]
+    if (obj != Py_None && !PyObject_TypeCheck(obj, g_state.event_dispatcher_type)) [[unlikely]]
         return raise_obj_type(obj);
-    return checked(m->render(args[0], obj));
+    return m->render(args[0], obj);
 }
 
 PyObject* AttrvalueMethod_descr_get(PyObject* self, PyObject* obj, PyObject*)
@@ -84,7 +83,7 @@ PyObject* AttrvalueMethod_repr(PyObject* self)
 
 PyObject* AttrvalueMethod_get_name(PyObject*, void*)
 {
-    return Py_NewRef(str::attrvalue);
+    return Py_NewRef(str_attrvalue);
 }
 
 PyObject* AttrvalueMethod_get_qualname(PyObject* self, void*)
@@ -103,10 +102,11 @@ PyObject* AttrvalueMethod_get_text_signature(PyObject*, void*)
 }
 
 PyGetSetDef AttrvalueMethod_getset[] = {
-    {"__name__", AttrvalueMethod_get_name, nullptr, nullptr, nullptr},
-    {"__qualname__", AttrvalueMethod_get_qualname, nullptr, nullptr, nullptr},
-    {"__module__", AttrvalueMethod_get_module, nullptr, nullptr, nullptr},
-    {"__text_signature__", AttrvalueMethod_get_text_signature, nullptr, nullptr, nullptr},
+    {"__name__", checked_entry<AttrvalueMethod_get_name>, nullptr, nullptr, nullptr},
+    {"__qualname__", checked_entry<AttrvalueMethod_get_qualname>, nullptr, nullptr, nullptr},
+    {"__module__", checked_entry<AttrvalueMethod_get_module>, nullptr, nullptr, nullptr},
+    {"__text_signature__", checked_entry<AttrvalueMethod_get_text_signature>, nullptr, nullptr,
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -117,10 +117,10 @@ PyTypeObject make_type()
                                      Py_TPFLAGS_METHOD_DESCRIPTOR);
     t.tp_dealloc = AttrvalueMethod_dealloc;
     t.tp_vectorcall_offset = offsetof(AttrvalueMethod, vectorcall);
-    t.tp_repr = AttrvalueMethod_repr;
+    t.tp_repr = checked_entry<AttrvalueMethod_repr>;
     t.tp_call = PyVectorcall_Call;
     t.tp_getset = AttrvalueMethod_getset;
-    t.tp_descr_get = AttrvalueMethod_descr_get;
+    t.tp_descr_get = checked_entry<AttrvalueMethod_descr_get>;
     return t;
 }
 
@@ -141,7 +141,7 @@ PyObject* attrvalue_method_new(PyTypeObject* type, RenderFn render)
     auto* m = PyObject_New(AttrvalueMethod, &AttrvalueMethod_Type);
     if (!m)
         return nullptr;
-    m->vectorcall = AttrvalueMethod_vectorcall;
+    m->vectorcall = checked_entry<AttrvalueMethod_vectorcall>;
     m->owner = type;
     m->render = render;
     m->qualname = qualname.release();

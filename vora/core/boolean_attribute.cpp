@@ -1,7 +1,8 @@
 // _BooleanAttribute and _LogicalAttribute: truth values rendered as a bare
 // attribute name, or as the words true and false.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
 
@@ -21,16 +22,18 @@ struct TruthAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::boolean;
     static constexpr auto object_fields =
         std::tuple{&TruthAttribute::attrtype, &TruthAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{};
     static int set_defaults(TruthAttribute* self)
     {
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         return 0;
     }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -55,17 +58,16 @@ const StringSpec strings[] = {
 };
 
 template <Truth kind>
-int TruthAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int TruthAttribute<kind>::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
-    using T = TruthAttribute<kind>;
     Ref kwargs = copy_keywords(kwds);
-    if (!kwargs || take_common_keywords(reinterpret_cast<T*>(o), kwargs.get()) < 0)
+    if (!kwargs || take_common_keywords(reinterpret_cast<TruthAttribute*>(o), kwargs.get()) < 0)
         return -1;
     if constexpr (kind == Truth::word) {
         if (force_allownone(kwargs.get()) < 0)
             return -1;
     }
-    return call_base_init(&T::type, o, args, kwargs.get());
+    return call_base_init(&TruthAttribute::type, o, args, kwargs.get());
 }
 
 // On: the attribute's name, read as Python code would read self.attrname, so
@@ -80,12 +82,12 @@ PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
     if (truth < 0)
         return nullptr;
     if (!truth)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     // An exact instance has no way to reach anything but the type's own
     // attrname property: call it without the lookup.
     if (Py_IS_TYPE(o, &BooleanAttribute::type))
         return get_attrname<BooleanAttribute>(o, nullptr);
-    return PyObject_GetAttr(o, str::attrname);
+    return PyObject_GetAttr(o, str_attrname);
 }
 
 template <>
@@ -95,7 +97,7 @@ PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     int truth = PyObject_IsTrue(value.get());
     if (truth < 0)
         return nullptr;
@@ -109,13 +111,6 @@ PyGetSetDef getset[] = {
     object_member<TruthAttribute<kind>, &TruthAttribute<kind>::attrtype>("attrtype"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-template <Truth kind>
-void fill_table()
-{
-    TruthAttribute<kind>::table.base = *g.boolean_property_table;
-    TruthAttribute<kind>::table.attrvalue = attrvalue_entry<TruthAttribute<kind>>;
-}
 
 const char BooleanAttribute_doc[] =
     "Boolean Html attribute class which returns `attrname` as the\n"
@@ -146,24 +141,18 @@ template <>
 AttributeTable BooleanAttribute::table{};
 template <>
 PyTypeObject BooleanAttribute::type = make_attribute_type<BooleanAttribute>(
-    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc, getset<Truth::flag>,
-    TruthAttribute_init<Truth::flag>);
+    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc, getset<Truth::flag>);
 
 template <>
 AttributeTable LogicalAttribute::table{};
 template <>
 PyTypeObject LogicalAttribute::type = make_attribute_type<LogicalAttribute>(
-    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc, getset<Truth::word>,
-    TruthAttribute_init<Truth::word>);
+    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc, getset<Truth::word>);
 
-extern const AttributeTypeInfo boolean_attribute_info = {
-    &BooleanAttribute::type, "_BooleanAttribute", Base::boolean, fill_table<Truth::flag>,
-    &BooleanAttribute::table, BooleanAttribute::render, strings,
-};
+extern const AttributeTypeInfo boolean_attribute_info =
+    attribute_type_info<BooleanAttribute>("_BooleanAttribute", strings);
 
-extern const AttributeTypeInfo logical_attribute_info = {
-    &LogicalAttribute::type, "_LogicalAttribute", Base::boolean, fill_table<Truth::word>,
-    &LogicalAttribute::table, LogicalAttribute::render, nullptr,
-};
+extern const AttributeTypeInfo logical_attribute_info =
+    attribute_type_info<LogicalAttribute>("_LogicalAttribute", nullptr);
 
 }  // namespace vora::attributes

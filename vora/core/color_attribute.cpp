@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/lookups.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 
@@ -22,11 +25,15 @@ struct ColorAttribute {
 
     static PyTypeObject type;
     static ColorAttributeTable table;
+    static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&ColorAttribute::attrtype, &ColorAttribute::attrname, &ColorAttribute::format,
                    &ColorAttribute::options};
     static constexpr auto gc_fields = std::tuple{&ColorAttribute::options};
     static int set_defaults(ColorAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* parse_str(PyObject* self, PyObject* obj, PyObject* value);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -50,10 +57,10 @@ int ColorAttribute::set_defaults(ColorAttribute* self)
     Ref options = Ref::steal(PyList_New(0));
     if (!options)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str::empty));
-    set_field(self->format, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
+    set_field(self->format, Ref::borrow(str_empty));
     set_field(self->options, std::move(options));
     return 0;
 }
@@ -63,7 +70,7 @@ int ColorAttribute::set_defaults(ColorAttribute* self)
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_signature{"__init__", init_params, 1, 0, true};
 
-int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int ColorAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     ColorAttribute* self = record(o);
     Ref defaultvalue;
@@ -72,11 +79,11 @@ int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
         return -1;
     if (!defaultvalue)
         defaultvalue = Ref::borrow(Py_None);
-    if (take_str_keyword(kwargs.get(), str::attrtype, self->attrtype) < 0 ||
-        take_str_keyword(kwargs.get(), str::attrname, self->attrname) < 0 ||
+    if (take_str_keyword(kwargs.get(), str_attrtype, self->attrtype) < 0 ||
+        take_str_keyword(kwargs.get(), str_attrname, self->attrname) < 0 ||
         take_str_keyword(kwargs.get(), str_format, self->format) < 0 ||
         take_sync_keyword(kwargs.get(), self->sync) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, defaultvalue.get()));
@@ -87,8 +94,9 @@ int ColorAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // ------------------------------------------------------- native table entries
 
-PyObject* ColorAttribute_parse_str(PyObject*, PyObject*, PyObject* value)
+PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
 {
+    // Looked up at each call, so that replacing the module's name takes effect.
     Ref parse = module_global(str_get_color);
     if (!parse)
         return nullptr;
@@ -100,7 +108,7 @@ PyObject* ColorAttribute_parse_str(PyObject*, PyObject*, PyObject* value)
     return color.release();
 }
 
-PyObject* ColorAttribute_convert(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value)
 {
     if (value == Py_None)
         Py_RETURN_NONE;
@@ -304,7 +312,7 @@ int write_formatted(Text& text, PyObject* x)
     } else if (PyFloat_CheckExact(x)) {
         return write_double(text, PyFloat_AS_DOUBLE(x));
     }
-    Ref s = Ref::steal(PyObject_Format(x, str::empty));
+    Ref s = Ref::steal(PyObject_Format(x, str_empty));
     return s ? text.str(s.get()) : -1;
 }
 
@@ -449,7 +457,7 @@ PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     Py_ssize_t size = PyList_CheckExact(value.get()) ? PyList_GET_SIZE(value.get())
@@ -485,25 +493,13 @@ const char ColorAttribute_doc[] =
     "        css color attribute (with `rgb` or `rgba` prefix)\n"
     "    ";
 
-void ColorAttribute_fill_table()
-{
-    auto& t = ColorAttribute::table;
-    t.base = *g.property_table;
-    t.base.convert = ColorAttribute_convert;
-    t.attrvalue = attrvalue_entry<ColorAttribute>;
-    t.parse_str = ColorAttribute_parse_str;
-}
-
 }  // namespace
 
 ColorAttributeTable ColorAttribute::table;
 PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
-    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset,
-    ColorAttribute_init);
+    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset);
 
-extern const AttributeTypeInfo color_attribute_info = {
-    &ColorAttribute::type, "_ColorAttribute", Base::property, ColorAttribute_fill_table,
-    &ColorAttribute::table, ColorAttribute::render, strings, make_quotients,
-};
+extern const AttributeTypeInfo color_attribute_info =
+    attribute_type_info<ColorAttribute>("_ColorAttribute", strings, make_quotients);
 
 }  // namespace vora::attributes

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
 
@@ -22,6 +23,7 @@ struct GenericEventAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::boolean;
     static constexpr auto object_fields = std::tuple{
         &GenericEventAttribute::attrtype,        &GenericEventAttribute::attrname,
         &GenericEventAttribute::eventhandler,    &GenericEventAttribute::prevent_default,
@@ -34,6 +36,8 @@ struct GenericEventAttribute {
         &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};
     static int set_defaults(GenericEventAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -92,7 +96,7 @@ GenericEventAttribute* record(PyObject* self)
 
 int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
 {
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
     set_field(self->dispatch, Ref::borrow(Py_True));
     set_field(self->eventhandler, Ref::borrow(Py_None));
@@ -100,8 +104,8 @@ int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
     if (!eventargs)
         return -1;
     set_field(self->eventargs, std::move(eventargs));
-    set_field(self->eventjs, Ref::borrow(str::empty));
-    set_field(self->attrname, Ref::borrow(str::empty));
+    set_field(self->eventjs, Ref::borrow(str_empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -124,7 +128,7 @@ int take_truth(PyObject* value, PyObject*& field)
     return 0;
 }
 
-int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int GenericEventAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     GenericEventAttribute* self = record(o);
     Ref values[p_count];
@@ -134,8 +138,8 @@ int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
     auto given = [&](Param p, PyObject* fallback) {
         return values[p] ? values[p].get() : fallback;
     };
-    if (take_str_keyword(kwargs.get(), str::attrname, self->attrname) < 0 ||
-        take_str_keyword(kwargs.get(), str::attrtype, self->attrtype) < 0 ||
+    if (take_str_keyword(kwargs.get(), str_attrname, self->attrname) < 0 ||
+        take_str_keyword(kwargs.get(), str_attrtype, self->attrtype) < 0 ||
         take_sync_keyword(kwargs.get(), self->sync) < 0 ||
         take_truth(given(p_prevent_default, Py_False), self->prevent_default) < 0 ||
         take_truth(given(p_dispatch, Py_True), self->dispatch) < 0)
@@ -153,7 +157,7 @@ int GenericEventAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
         return -1;
     set_field(self->eventargs, std::move(eventargs));
 
-    PyObject* js = given(p_eventjs, str::empty);
+    PyObject* js = given(p_eventjs, str_empty);
     Ref js_text = PyUnicode_CheckExact(js) ? Ref::borrow(js) : Ref::steal(PyObject_Str(js));
     if (!js_text)
         return -1;
@@ -186,7 +190,7 @@ Ref on_event(PyObject* text, bool dashes)
             out[3 + i] = dashes && in[i] == '_' ? '-' : in[i];
         return event;
     }
-    Ref resolved = dashes ? Ref::steal(PyUnicode_Replace(text, str::underscore, str::dash, -1))
+    Ref resolved = dashes ? Ref::steal(PyUnicode_Replace(text, str_underscore, str_dash, -1))
                           : Ref::borrow(text);
     if (!resolved)
         return Ref();
@@ -209,7 +213,7 @@ Ref on_event_of(Ref name)
     }
     Ref tail = Ref::steal(mp->mp_subscript(name.get(), slice_from_2));
     if (tail && !PyUnicode_CheckExact(tail.get()))
-        tail = Ref::steal(PyObject_Format(tail.get(), str::empty));
+        tail = Ref::steal(PyObject_Format(tail.get(), str_empty));
     return tail ? Ref::steal(PyUnicode_Concat(str_on, tail.get())) : Ref();
 }
 
@@ -220,8 +224,8 @@ Ref on_event_of(Ref name)
 Ref event_name(PyObject* self)
 {
     if (!Py_IS_TYPE(self, &GenericEventAttribute::type))
-        return on_event_of(Ref::steal(PyObject_GetAttr(self, str::attrname)));
-    Ref name = Ref::steal(PyObject_GetAttr(self, str::name));
+        return on_event_of(Ref::steal(PyObject_GetAttr(self, str_attrname)));
+    Ref name = Ref::steal(PyObject_GetAttr(self, str_name));
     if (!name || !expect_exact_str_or_none(name.get()))
         return Ref();
     // Read only now: looking up name may have run Python code.
@@ -233,9 +237,9 @@ Ref event_name(PyObject* self)
 }
 
 // Registers the owner's client event for this attribute.
-PyObject* GenericEventAttribute_init_storage(PyObject* self, PyObject* obj, PyObject* storage)
+PyObject* GenericEventAttribute::init_storage(PyObject* self, PyObject* obj, PyObject* storage)
 {
-    Ref base = Ref::steal(g.boolean_property_table->init_storage(self, obj, storage));
+    Ref base = Ref::steal(g_state.boolean_property_table->init_storage(self, obj, storage));
     if (!base)
         return nullptr;
     Ref event = event_name(self);
@@ -252,7 +256,7 @@ PyObject* GenericEventAttribute_init_storage(PyObject* self, PyObject* obj, PyOb
 VORA_COLD PyObject* raise_bad_renderer(PyObject* handler)
 {
     Ref type_text = Ref::steal(PyObject_Format(reinterpret_cast<PyObject*>(Py_TYPE(handler)),
-                                               str::empty));
+                                               str_empty));
     if (type_text)
         PyErr_Format(PyExc_AttributeError, "renderer must be of callable type or string, got %U",
                      type_text.get());
@@ -266,11 +270,11 @@ PyObject* GenericEventAttribute::render(PyObject* self, PyObject* obj)
         return nullptr;
     int on = value.get() == Py_True ? 1 : PyObject_IsTrue(value.get());
     if (on <= 0)
-        return on < 0 ? nullptr : Py_NewRef(str::empty);
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     // Held: computing the event name runs Python code.
     Ref handler = Ref::borrow(record(self)->eventhandler);
     if (handler.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(handler.get()))
         return handler.release();
     if (!PyCallable_Check(handler.get()))
@@ -315,25 +319,14 @@ const char GenericEventAttribute_doc[] =
     "        'event_js': string with javascript code to be called when event is activated\n"
     "    ";
 
-void GenericEventAttribute_fill_table()
-{
-    auto& t = GenericEventAttribute::table;
-    t.base = *g.boolean_property_table;
-    t.base.init_storage = GenericEventAttribute_init_storage;
-    t.attrvalue = attrvalue_entry<GenericEventAttribute>;
-}
-
 }  // namespace
 
 AttributeTable GenericEventAttribute::table;
 PyTypeObject GenericEventAttribute::type = make_attribute_type<GenericEventAttribute>(
     "vora.core._attributes._GenericEventAttribute", GenericEventAttribute_doc,
-    GenericEventAttribute_getset, GenericEventAttribute_init);
+    GenericEventAttribute_getset);
 
-extern const AttributeTypeInfo event_attribute_info = {
-    &GenericEventAttribute::type, "_GenericEventAttribute", Base::boolean,
-    GenericEventAttribute_fill_table, &GenericEventAttribute::table,
-    GenericEventAttribute::render, strings, make_constants,
-};
+extern const AttributeTypeInfo event_attribute_info =
+    attribute_type_info<GenericEventAttribute>("_GenericEventAttribute", strings, make_constants);
 
 }  // namespace vora::attributes

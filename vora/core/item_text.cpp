@@ -168,7 +168,7 @@ PyObject* join_items(PyObject* seq, PyObject* separator)
             return join_strs(items, Py_SIZE(seq), separator);
     }
     Pieces pieces;
-    int status = for_each_item(seq, [&](PyObject* item) {
+    int status = for_each_in(seq, [&](PyObject* item) {
         Piece* piece = pieces.add();
         return piece ? take_text(*piece, item) : -1;
     });

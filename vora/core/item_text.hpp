@@ -23,7 +23,7 @@ inline bool walks_by_index(PyObject* seq)
 // anything else through the iterator protocol. f returns < 0 on error.
 // Returns 0 or -1.
 template <class F>
-int for_each_item(PyObject* seq, F&& f)
+int for_each_in(PyObject* seq, F&& f)
 {
     if (walks_by_index(seq)) {
         bool list = PyList_Check(seq);

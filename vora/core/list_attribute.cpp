@@ -1,8 +1,11 @@
 // _ListAttribute: a list setting, optionally of a required length, rendered
 // as its comma-separated items.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/item_text.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/lookups.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 
@@ -17,16 +20,19 @@ struct ListAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::list;
     static constexpr auto object_fields =
         std::tuple{&ListAttribute::attrtype, &ListAttribute::length, &ListAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
     static int set_defaults(ListAttribute* self)
     {
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
         return 0;
     }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -40,7 +46,7 @@ const StringSpec strings[] = {
     {nullptr, nullptr},
 };
 
-int ListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int ListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     auto* self = reinterpret_cast<ListAttribute*>(o);
     Ref kwargs = copy_keywords(kwds);
@@ -57,7 +63,7 @@ int ListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 VORA_COLD PyObject* raise_wrong_length(PyObject* length)
 {
-    Ref shown = Ref::steal(PyObject_Format(length, str::empty));
+    Ref shown = Ref::steal(PyObject_Format(length, str_empty));
     if (!shown)
         return nullptr;
     return raise_value_error(
@@ -66,7 +72,7 @@ VORA_COLD PyObject* raise_wrong_length(PyObject* length)
 
 // The length test comes before the type test, so a plain list of the wrong
 // length is reported for its length.
-PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* ListAttribute::check(PyObject* o, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(o, obj, value);
     if (accepted < 0)
@@ -98,11 +104,6 @@ PyObject* check(PyObject* o, PyObject* obj, PyObject* value)
     Py_RETURN_NONE;
 }
 
-PyObject* ListAttribute_check(PyObject* o, PyObject* obj, PyObject* value)
-{
-    return checked(check(o, obj, value));
-}
-
 PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
 {
     Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
@@ -112,7 +113,7 @@ PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
     if (truth < 0)
         return nullptr;
     if (!truth)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     return join_items(value.get(), str_comma);
 }
 
@@ -136,23 +137,13 @@ const char doc[] =
     "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = ListAttribute::table;
-    t.base = *g.list_property_table;
-    t.base.check = ListAttribute_check;
-    t.attrvalue = attrvalue_entry<ListAttribute>;
-}
-
 }  // namespace
 
 AttributeTable ListAttribute::table;
-PyTypeObject ListAttribute::type = make_attribute_type<ListAttribute>(
-    "vora.core._attributes._ListAttribute", doc, getset, ListAttribute_init);
+PyTypeObject ListAttribute::type =
+    make_attribute_type<ListAttribute>("vora.core._attributes._ListAttribute", doc, getset);
 
-extern const AttributeTypeInfo list_attribute_info = {
-    &ListAttribute::type, "_ListAttribute", Base::list, fill_table,
-    &ListAttribute::table, ListAttribute::render, strings,
-};
+extern const AttributeTypeInfo list_attribute_info =
+    attribute_type_info<ListAttribute>("_ListAttribute", strings);
 
 }  // namespace vora::attributes

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 
@@ -23,10 +26,16 @@ struct NumericShape {
 
     static PyTypeObject type;
     static NumericAttributeTable table;
+    static constexpr Base base_kind = std::is_same_v<BaseRecord, core::NumericPropertyRecord>
+                                          ? Base::numeric
+                                          : Base::bounded_numeric;
     static constexpr auto object_fields =
         std::tuple{&NumericShape::attrtype, &NumericShape::attrname, &NumericShape::options};
     static constexpr auto gc_fields = std::tuple{&NumericShape::options};
     static int set_defaults(NumericShape* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -51,8 +60,8 @@ int NumericShape<BaseRecord>::set_defaults(NumericShape* self)
         return -1;
     set_field(self->options, std::move(options));
     self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str::empty));
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -64,18 +73,18 @@ T* record(PyObject* o)
 
 // ---------------------------------------------------------------- __init__
 
-template <class T>
-int NumericShape_init(PyObject* o, PyObject* args, PyObject* kwds)
+template <class BaseRecord>
+int NumericShape<BaseRecord>::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
-    T* self = record<T>(o);
+    NumericShape* self = record<NumericShape>(o);
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs)
-        return checked(-1);
+        return -1;
     if (take_common_keywords(self, kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
-        return checked(-1);
-    return checked(call_base_init(&T::type, o, args, kwargs.get()));
+        return -1;
+    return call_base_init(&NumericShape::type, o, args, kwargs.get());
 }
 
 // ----------------------------------------------------------- shared helpers
@@ -98,7 +107,7 @@ VORA_COLD PyObject* raise_invalid_option(PyObject* o, PyObject* obj, PyObject* v
     if (!head)
         return nullptr;
     Ref options = Ref::borrow(record<T>(o)->options);
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str::empty));
+    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
     if (!listed)
         return nullptr;
     return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
@@ -121,7 +130,8 @@ const core::NumericPropertyTable* numeric_table_of(PyObject* self)
 
 // ------------------------------------------------- _NumericAttribute entries
 
-PyObject* NumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+template <>
+PyObject* NumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(self, obj, value);
     if (accepted < 0)
@@ -138,7 +148,8 @@ PyObject* NumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
     return raise_invalid_option<NumericAttribute>(self, obj, value);
 }
 
-PyObject* NumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
+template <>
+PyObject* NumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
 {
     if (x == Py_None)
         Py_RETURN_NONE;
@@ -166,10 +177,11 @@ PyObject* NumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
 
 // Numbers go to the bounded base's own entries, whatever the instance's
 // table holds: the bounds are its business.
-PyObject* BoundedNumericAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+template <>
+PyObject* BoundedNumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value))
-        return g.bounded_numeric_property_table->base.check(self, obj, value);
+        return g_state.bounded_numeric_property_table->base.check(self, obj, value);
     int found = in_options<BoundedNumericAttribute>(self, value);
     if (found < 0)
         return nullptr;
@@ -178,7 +190,8 @@ PyObject* BoundedNumericAttribute_check(PyObject* self, PyObject* obj, PyObject*
     return raise_invalid_option<BoundedNumericAttribute>(self, obj, value);
 }
 
-PyObject* BoundedNumericAttribute_convert(PyObject* self, PyObject* obj, PyObject* x)
+template <>
+PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
 {
     if (x == Py_None)
         Py_RETURN_NONE;
@@ -187,15 +200,15 @@ PyObject* BoundedNumericAttribute_convert(PyObject* self, PyObject* obj, PyObjec
         return nullptr;
     if (found)
         return Py_NewRef(x);
-    return g.bounded_numeric_property_table->base.convert(self, obj, x);
+    return g_state.bounded_numeric_property_table->base.convert(self, obj, x);
 }
 
 // ---------------------------------------------------------------- rendering
 
 // format(x, "") as an exact str: what one field of str.format contributes.
-Ref format_field(PyObject* x)
+Ref format_as_exact_str(PyObject* x)
 {
-    Ref text = Ref::steal(PyObject_Format(x, str::empty));
+    Ref text = Ref::steal(PyObject_Format(x, str_empty));
     if (!text || PyUnicode_CheckExact(text.get()))
         return text;
     return Ref::steal(PyUnicode_FromObject(text.get()));
@@ -336,7 +349,7 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     // Looked up on the instance every time: a Python subclass may override it.
@@ -353,10 +366,10 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
         if (plain != 0)
             return text.release();
     }
-    Ref number = format_field(value.get());
+    Ref number = format_as_exact_str(value.get());
     if (!number || !has_units)
         return number.release();
-    Ref unit = format_field(units.get());
+    Ref unit = format_as_exact_str(units.get());
     if (!unit)
         return nullptr;
     return PyUnicode_Concat(number.get(), unit.get());
@@ -372,37 +385,6 @@ PyGetSetDef getset[] = {
     object_member<T, &T::options>("options"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-// A check or convert entry as the table holds it: in a debug build, an
-// error result must come with an exception set.
-template <core::CheckFn F>
-PyObject* entry(PyObject* self, PyObject* obj, PyObject* value)
-{
-    return checked(F(self, obj, value));
-}
-
-template <class T>
-void fill_table(const core::NumericPropertyTable* saved, core::CheckFn check, core::ConvertFn convert)
-{
-    auto& t = T::table;
-    t.base = *saved;
-    t.base.base.check = check;
-    t.base.base.convert = convert;
-    t.attrvalue = attrvalue_entry<T>;
-}
-
-void NumericAttribute_fill_table()
-{
-    fill_table<NumericAttribute>(g.numeric_property_table, entry<NumericAttribute_check>,
-                                 entry<NumericAttribute_convert>);
-}
-
-void BoundedNumericAttribute_fill_table()
-{
-    fill_table<BoundedNumericAttribute>(g.bounded_numeric_property_table,
-                                        entry<BoundedNumericAttribute_check>,
-                                        entry<BoundedNumericAttribute_convert>);
-}
 
 const char NumericAttribute_doc[] =
     "Html attribute class with a numeric value.\n"
@@ -439,25 +421,19 @@ NumericAttributeTable NumericShape<BaseRecord>::table;
 
 template <>
 PyTypeObject NumericAttribute::type = make_attribute_type<NumericAttribute>(
-    "vora.core._attributes._NumericAttribute", NumericAttribute_doc, getset<NumericAttribute>,
-    NumericShape_init<NumericAttribute>);
+    "vora.core._attributes._NumericAttribute", NumericAttribute_doc, getset<NumericAttribute>);
 
 template <>
 PyTypeObject BoundedNumericAttribute::type = make_attribute_type<BoundedNumericAttribute>(
     "vora.core._attributes._BoundedNumericAttribute", BoundedNumericAttribute_doc,
-    getset<BoundedNumericAttribute>, NumericShape_init<BoundedNumericAttribute>);
+    getset<BoundedNumericAttribute>);
 
 }  // namespace
 
-extern const AttributeTypeInfo numeric_attribute_info = {
-    &NumericAttribute::type, "_NumericAttribute", Base::numeric, NumericAttribute_fill_table,
-    &NumericAttribute::table, NumericAttribute::render, strings,
-};
+extern const AttributeTypeInfo numeric_attribute_info =
+    attribute_type_info<NumericAttribute>("_NumericAttribute", strings);
 
-extern const AttributeTypeInfo bounded_numeric_attribute_info = {
-    &BoundedNumericAttribute::type, "_BoundedNumericAttribute", Base::bounded_numeric,
-    BoundedNumericAttribute_fill_table, &BoundedNumericAttribute::table,
-    BoundedNumericAttribute::render, strings,
-};
+extern const AttributeTypeInfo bounded_numeric_attribute_info =
+    attribute_type_info<BoundedNumericAttribute>("_BoundedNumericAttribute", strings);
 
 }  // namespace vora::attributes

@@ -1,5 +1,5 @@
-// The type of an attribute type's own rendering: what the common shape of the
-// types and the Python-level attrvalue method both need of each other.
+// The type of an attribute type's own rendering: what the attribute type
+// template and the Python-level attrvalue method both need of each other.
 #pragma once
 
 #include <Python.h>

@@ -3,38 +3,36 @@
 
 namespace vora::attributes {
 
-State g;
+State g_state;
 
-namespace str {
-PyObject* empty;
-PyObject* attrtype;
-PyObject* attrname;
-PyObject* sync;
-PyObject* options;
-PyObject* allownone;
-PyObject* name;
-PyObject* attrvalue;
-PyObject* init;
-PyObject* class_;
-PyObject* name_;
-PyObject* underscore;
-PyObject* dash;
-}  // namespace str
+PyObject* str_empty;
+PyObject* str_attrtype;
+PyObject* str_attrname;
+PyObject* str_sync;
+PyObject* str_options;
+PyObject* str_allownone;
+PyObject* str_name;
+PyObject* str_attrvalue;
+PyObject* str_dunder_init;
+PyObject* str_dunder_class;
+PyObject* str_dunder_name;
+PyObject* str_underscore;
+PyObject* str_dash;
 
 const StringSpec shared_strings[] = {
-    {&str::empty, ""},
-    {&str::attrtype, "attrtype"},
-    {&str::attrname, "attrname"},
-    {&str::sync, "sync"},
-    {&str::options, "options"},
-    {&str::allownone, "allownone"},
-    {&str::name, "name"},
-    {&str::attrvalue, "attrvalue"},
-    {&str::init, "__init__"},
-    {&str::class_, "__class__"},
-    {&str::name_, "__name__"},
-    {&str::underscore, "_"},
-    {&str::dash, "-"},
+    {&str_empty, ""},
+    {&str_attrtype, "attrtype"},
+    {&str_attrname, "attrname"},
+    {&str_sync, "sync"},
+    {&str_options, "options"},
+    {&str_allownone, "allownone"},
+    {&str_name, "name"},
+    {&str_attrvalue, "attrvalue"},
+    {&str_dunder_init, "__init__"},
+    {&str_dunder_class, "__class__"},
+    {&str_dunder_name, "__name__"},
+    {&str_underscore, "_"},
+    {&str_dash, "-"},
     {nullptr, nullptr},
 };
 

@@ -1,6 +1,6 @@
 // Process-wide state of vora.core._attributes, written only while the module
-// loads: the outside types, their saved native tables, interned strings and
-// the few built-ins and constants the types use.
+// loads: the outside types the attribute types use, their saved native
+// tables, the built-ins the types call, and the interned strings they share.
 #pragma once
 
 #include <Python.h>
@@ -11,24 +11,23 @@ namespace vora::attributes {
 
 using core::Dispatch;
 
-// An interned (or plain) string made once at load.
+// An interned string made once at load, and where it is kept.
 struct StringSpec {
     PyObject** slot;
     const char* text;
 };
 
 struct State {
-    PyObject* module = nullptr;       // borrowed from the module record
-    PyObject* module_dict = nullptr;  // borrowed
+    PyObject* module_dict = nullptr;  // borrowed from the module record
 
     // The six base types and their tables, fetched the first time a type
     // needs them; one saved table serves every type with that base.
-    PyObject* property_type = nullptr;
-    PyObject* numeric_property_type = nullptr;
-    PyObject* bounded_numeric_property_type = nullptr;
-    PyObject* boolean_property_type = nullptr;
-    PyObject* variable_list_property_type = nullptr;
-    PyObject* list_property_type = nullptr;
+    PyTypeObject* property_type = nullptr;
+    PyTypeObject* numeric_property_type = nullptr;
+    PyTypeObject* bounded_numeric_property_type = nullptr;
+    PyTypeObject* boolean_property_type = nullptr;
+    PyTypeObject* variable_list_property_type = nullptr;
+    PyTypeObject* list_property_type = nullptr;
     const core::PropertyTable* property_table = nullptr;
     const core::NumericPropertyTable* numeric_property_table = nullptr;
     const core::NumericPropertyTable* bounded_numeric_property_table = nullptr;
@@ -36,51 +35,35 @@ struct State {
     const core::PropertyTable* variable_list_property_table = nullptr;
     const core::PropertyTable* list_property_table = nullptr;
 
-    // The other outside types; of them the types use EventDispatcher (the
-    // argument type of attrvalue) and PropertyStorage.
-    PyObject* type_type = nullptr;
-    PyObject* object_with_uid_type = nullptr;
-    PyObject* observable_type = nullptr;
-    PyObject* event_dispatcher_type = nullptr;
-    PyObject* bound_callback_type = nullptr;
-    PyObject* event_observers_type = nullptr;
-    PyObject* property_storage_type = nullptr;
-    PyObject* string_property_type = nullptr;
-    PyObject* dict_property_type = nullptr;
-    PyObject* object_property_type = nullptr;
-    PyObject* option_property_type = nullptr;
-    PyObject* reference_list_property_type = nullptr;
-    PyObject* alias_property_type = nullptr;
-    PyObject* color_property_type = nullptr;
-    void* event_dispatcher_table = nullptr;
-    void* event_observers_table = nullptr;
-    void* other_tables[7] = {};
+    // The two other outside types the attribute types use: the owner type
+    // (the argument of attrvalue) and the owner's storage record. The load
+    // checks the other outside types without keeping them.
+    PyTypeObject* event_dispatcher_type = nullptr;
+    PyTypeObject* property_storage_type = nullptr;
 
     PyObject* builtin_zip = nullptr;
     PyObject* builtin_super = nullptr;
 };
 
-extern State g;
+extern State g_state;
 
 // Strings shared by several types; each type keeps its own in its file.
-namespace str {
-extern PyObject* empty;       // ""
-extern PyObject* attrtype;
-extern PyObject* attrname;
-extern PyObject* sync;
-extern PyObject* options;
-extern PyObject* allownone;
-extern PyObject* name;
-extern PyObject* attrvalue;
-extern PyObject* init;        // "__init__"
-extern PyObject* class_;      // "__class__"
-extern PyObject* name_;       // "__name__"
-extern PyObject* underscore;  // "_"
-extern PyObject* dash;        // "-"
-}  // namespace str
+extern PyObject* str_empty;         // ""
+extern PyObject* str_attrtype;
+extern PyObject* str_attrname;
+extern PyObject* str_sync;
+extern PyObject* str_options;
+extern PyObject* str_allownone;
+extern PyObject* str_name;
+extern PyObject* str_attrvalue;
+extern PyObject* str_dunder_init;   // "__init__"
+extern PyObject* str_dunder_class;  // "__class__"
+extern PyObject* str_dunder_name;   // "__name__"
+extern PyObject* str_underscore;    // "_"
+extern PyObject* str_dash;          // "-"
 
-// Creates every string of specs (a null-terminated array); interns those
-// that are identifiers.
+// Creates and interns every string of specs (a null-terminated array) that
+// an earlier load attempt has not made.
 int make_strings(const StringSpec* specs);
 
 // The shared strings above.

@@ -1,7 +1,9 @@
 // _Attribute: the string attribute, an element setting whose value is a
 // string, optionally restricted to options that may render as other texts.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 
@@ -17,11 +19,16 @@ struct StringAttribute {
 
     static PyTypeObject type;
     static AttributeTable table;
+    static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&StringAttribute::attrtype, &StringAttribute::options, &StringAttribute::values,
                    &StringAttribute::attrname};
     static constexpr auto gc_fields = std::tuple{&StringAttribute::options, &StringAttribute::values};
     static int set_defaults(StringAttribute* self);
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);
+    static PyObject* compare_value(PyObject* self, PyObject* a, PyObject* b);
+    static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -37,11 +44,11 @@ int StringAttribute::set_defaults(StringAttribute* self)
     Ref values = Ref::steal(PyDict_New());
     if (!options || !values)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str::empty));
+    set_field(self->attrtype, Ref::borrow(str_empty));
     self->sync = 0;
     set_field(self->options, std::move(options));
     set_field(self->values, std::move(values));
-    set_field(self->attrname, Ref::borrow(str::empty));
+    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -51,7 +58,7 @@ int StringAttribute::set_defaults(StringAttribute* self)
 Ref option_values(PyObject* options, PyObject* values)
 {
     PyObject* args[] = {options, values};
-    Ref pairs = Ref::steal(PyObject_Vectorcall(g.builtin_zip, args, 2, nullptr));
+    Ref pairs = Ref::steal(PyObject_Vectorcall(g_state.builtin_zip, args, 2, nullptr));
     Ref dict = Ref::steal(PyDict_New());
     if (!pairs || !dict || PyDict_MergeFromSeq2(dict.get(), pairs.get(), 1) < 0)
         return Ref();
@@ -61,7 +68,7 @@ Ref option_values(PyObject* options, PyObject* values)
 const char* const init_params[] = {"defaultvalue"};
 const Signature init_signature{"__init__", init_params, 1, 0, true};
 
-int StringAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int StringAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     auto* self = reinterpret_cast<StringAttribute*>(o);
     Ref defaultvalue;
@@ -69,9 +76,9 @@ int StringAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
     if (parse_tuple_dict(init_signature, args, kwds, &defaultvalue, &kwargs) < 0)
         return -1;
     if (!defaultvalue)
-        defaultvalue = Ref::borrow(str::empty);
+        defaultvalue = Ref::borrow(str_empty);
     if (take_common_keywords(self, kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, self->options) < 0)
+        take_list_keyword(kwargs.get(), str_options, self->options) < 0)
         return -1;
     Ref options = Ref::borrow(self->options);
     if (PyList_GET_SIZE(options.get()) > 0) {
@@ -104,13 +111,13 @@ int StringAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // Each owner gets its own copy of the option list, so code that changes one
 // element's options changes what that element alone accepts.
-PyObject* StringAttribute_init_storage(PyObject* o, PyObject* obj, PyObject* storage)
+PyObject* StringAttribute::init_storage(PyObject* o, PyObject* obj, PyObject* storage)
 {
     auto* self = reinterpret_cast<StringAttribute*>(o);
-    Ref base = Ref::steal(g.property_table->init_storage(o, obj, storage));
+    Ref base = Ref::steal(g_state.property_table->init_storage(o, obj, storage));
     if (!base)
         return nullptr;
-    if (!PyObject_TypeCheck(storage, reinterpret_cast<PyTypeObject*>(g.property_storage_type)))
+    if (!PyObject_TypeCheck(storage, g_state.property_storage_type))
         return raise_expected("PropertyStorage", storage);
     if (self->options == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
@@ -123,7 +130,7 @@ PyObject* StringAttribute_init_storage(PyObject* o, PyObject* obj, PyObject* sto
     Py_RETURN_NONE;
 }
 
-PyObject* StringAttribute_compare_value(PyObject*, PyObject* a, PyObject* b)
+PyObject* StringAttribute::compare_value(PyObject*, PyObject* a, PyObject* b)
 {
     return PyObject_RichCompare(a, b, Py_EQ);
 }
@@ -131,8 +138,8 @@ PyObject* StringAttribute_compare_value(PyObject*, PyObject* a, PyObject* b)
 // The owner's storage record for this property, as a new reference.
 Ref storage_record(PyObject* self, PyObject* obj)
 {
-    if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type))) {
-        raise_expected(reinterpret_cast<PyTypeObject*>(g.event_dispatcher_type)->tp_name, obj);
+    if (!PyObject_TypeCheck(obj, g_state.event_dispatcher_type)) {
+        raise_expected(g_state.event_dispatcher_type->tp_name, obj);
         return Ref();
     }
     Ref storage = Ref::borrow(reinterpret_cast<core::EventDispatcherRecord*>(obj)->storage);
@@ -142,17 +149,15 @@ Ref storage_record(PyObject* self, PyObject* obj)
     }
     Ref record = Ref::steal(
         PyObject_GetItem(storage.get(), reinterpret_cast<core::PropertyRecord*>(self)->key));
-    if (record && !PyObject_TypeCheck(record.get(),
-                                      reinterpret_cast<PyTypeObject*>(g.property_storage_type))) {
+    if (record && !PyObject_TypeCheck(record.get(), g_state.property_storage_type)) {
         PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
-                     Py_TYPE(record.get())->tp_name,
-                     reinterpret_cast<PyTypeObject*>(g.property_storage_type)->tp_name);
+                     Py_TYPE(record.get())->tp_name, g_state.property_storage_type->tp_name);
         return Ref();
     }
     return record;
 }
 
-PyObject* StringAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* StringAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 {
     int accepted = property_check_accepts(self, obj, value);
     if (accepted < 0)
@@ -176,7 +181,7 @@ PyObject* StringAttribute_check(PyObject* self, PyObject* obj, PyObject* value)
                                   ". Must be one of: ");
     if (!head)
         return nullptr;
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str::empty));
+    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
     if (!listed)
         return nullptr;
     return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
@@ -188,7 +193,7 @@ PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     // values is a dict made by __init__ (or None after a collector clear).
     PyObject* values = reinterpret_cast<StringAttribute*>(o)->values;
     if (PyDict_Check(values) && PyDict_GET_SIZE(values) > 0)
@@ -222,25 +227,13 @@ const char doc[] =
     "        the property value is set to one of optional values. If `values` list is not set, it is equal to `options`\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = StringAttribute::table;
-    t.base = *g.property_table;
-    t.base.init_storage = StringAttribute_init_storage;
-    t.base.compare_value = StringAttribute_compare_value;
-    t.base.check = StringAttribute_check;
-    t.attrvalue = attrvalue_entry<StringAttribute>;
-}
-
 }  // namespace
 
 AttributeTable StringAttribute::table;
-PyTypeObject StringAttribute::type = make_attribute_type<StringAttribute>(
-    "vora.core._attributes._Attribute", doc, getset, StringAttribute_init);
+PyTypeObject StringAttribute::type =
+    make_attribute_type<StringAttribute>("vora.core._attributes._Attribute", doc, getset);
 
-extern const AttributeTypeInfo string_attribute_info = {
-    &StringAttribute::type, "_Attribute",  Base::property, fill_table,
-    &StringAttribute::table, StringAttribute::render, strings,
-};
+extern const AttributeTypeInfo string_attribute_info =
+    attribute_type_info<StringAttribute>("_Attribute", strings);
 
 }  // namespace vora::attributes

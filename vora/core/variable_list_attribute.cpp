@@ -1,8 +1,11 @@
 // _VariableListAttribute: one, two or four CSS lengths expanded to the
 // property's length (margin, padding) and rendered space-separated.
 #include "common/args.hpp"
-#include "vora/core/attribute_shape.hpp"
+#include "vora/core/attribute_type.hpp"
 #include "vora/core/item_text.hpp"
+#include "vora/core/keywords.hpp"
+#include "vora/core/lookups.hpp"
+#include "vora/core/messages.hpp"
 
 namespace vora::attributes {
 
@@ -17,6 +20,7 @@ struct VariableListAttribute {
 
     static PyTypeObject type;
     static VariableListAttributeTable table;
+    static constexpr Base base_kind = Base::variable_list;
     static constexpr auto object_fields =
         std::tuple{&VariableListAttribute::attrtype, &VariableListAttribute::attrname,
                    &VariableListAttribute::options};
@@ -26,12 +30,15 @@ struct VariableListAttribute {
         Ref options = Ref::steal(PyList_New(0));
         if (!options)
             return -1;
-        set_field(self->attrtype, Ref::borrow(str::empty));
+        set_field(self->attrtype, Ref::borrow(str_empty));
         self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str::empty));
+        set_field(self->attrname, Ref::borrow(str_empty));
         set_field(self->options, std::move(options));
         return 0;
     }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds);
+    static PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* x);
+    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -52,11 +59,11 @@ VariableListAttribute* record(PyObject* o)
     return reinterpret_cast<VariableListAttribute*>(o);
 }
 
-int VariableListAttribute_init(PyObject* o, PyObject* args, PyObject* kwds)
+int VariableListAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 {
     Ref kwargs = copy_keywords(kwds);
     if (!kwargs || take_common_keywords(record(o), kwargs.get()) < 0 ||
-        take_list_keyword(kwargs.get(), str::options, record(o)->options) < 0 ||
+        take_list_keyword(kwargs.get(), str_options, record(o)->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
     return call_base_init(&VariableListAttribute::type, o, args, kwargs.get());
@@ -90,7 +97,7 @@ Ref str_tail(PyObject* x, Py_ssize_t start)
 // One component: a number as it is, a string with a length unit or a
 // percentage as it is, any other string None. No number is parsed out of a
 // string: the client receives the text.
-PyObject* convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
+PyObject* VariableListAttribute::convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
 {
     if (PyLong_CheckExact(x) || PyFloat_CheckExact(x))
         return Py_NewRef(x);
@@ -114,11 +121,6 @@ PyObject* convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
     if (percent < 0)
         return nullptr;
     return Py_NewRef(percent ? x : Py_None);
-}
-
-PyObject* VariableListAttribute_convert_numeric(PyObject* o, PyObject* obj, PyObject* x)
-{
-    return checked(convert_numeric(o, obj, x));
 }
 
 // Through the instance's table: a native subclass may replace it.
@@ -169,7 +171,7 @@ PyObject* convert_sequence(PyObject* o, PyObject* obj, PyObject* value)
         Ref result = Ref::steal(PyList_New(0));
         if (!result)
             return nullptr;
-        int status = for_each_item(value, [&](PyObject* item) {
+        int status = for_each_in(value, [&](PyObject* item) {
             Ref converted = component(o, obj, item);
             return converted ? PyList_Append(result.get(), converted.get()) : -1;
         });
@@ -186,7 +188,7 @@ Ref split(PyObject* value)
     return Ref::steal(PyObject_CallMethodNoArgs(value, str_split));
 }
 
-PyObject* convert(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* value)
 {
     if (value == Py_None)
         Py_RETURN_NONE;
@@ -225,18 +227,13 @@ PyObject* convert(PyObject* o, PyObject* obj, PyObject* value)
     return expand(o, v, v);
 }
 
-PyObject* VariableListAttribute_convert(PyObject* o, PyObject* obj, PyObject* value)
-{
-    return checked(convert(o, obj, value));
-}
-
 PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
 {
     Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
-        return Py_NewRef(str::empty);
+        return Py_NewRef(str_empty);
     if (PyUnicode_Check(value.get()))
         return value.release();
     return join_items(value.get(), str_space);
@@ -272,24 +269,13 @@ const char doc[] =
     "        For example some numeric attributes can accept also string values like `inherit`.\n"
     "    ";
 
-void fill_table()
-{
-    auto& t = VariableListAttribute::table;
-    t.base = *g.variable_list_property_table;
-    t.base.convert = VariableListAttribute_convert;
-    t.convert_numeric = VariableListAttribute_convert_numeric;
-    t.attrvalue = attrvalue_entry<VariableListAttribute>;
-}
-
 }  // namespace
 
 VariableListAttributeTable VariableListAttribute::table;
 PyTypeObject VariableListAttribute::type = make_attribute_type<VariableListAttribute>(
-    "vora.core._attributes._VariableListAttribute", doc, getset, VariableListAttribute_init);
+    "vora.core._attributes._VariableListAttribute", doc, getset);
 
-extern const AttributeTypeInfo variable_list_attribute_info = {
-    &VariableListAttribute::type, "_VariableListAttribute", Base::variable_list, fill_table,
-    &VariableListAttribute::table, VariableListAttribute::render, strings,
-};
+extern const AttributeTypeInfo variable_list_attribute_info =
+    attribute_type_info<VariableListAttribute>("_VariableListAttribute", strings);
 
 }  // namespace vora::attributes

@@ -1,19 +1,26 @@
-// The shape all nine attribute types share, written once: allocation,
-// deallocation and collector chaining, the read-only members, the keyword
-// steps of __init__, and the overridable attrvalue table entry.
+// The attribute type template: the shape all nine attribute types share,
+// written once: allocation, deallocation and collector chaining, the
+// read-only members, the overridable attrvalue table entry, and the filling
+// of the slots and the table, where every entry is wrapped in checked_entry.
 //
 // A type's file declares its record (the base record first, then its own
 // fields), and a traits block inside it:
 //   static PyTypeObject type;              the static type object
 //   static <Table> table;                  its native method table, of a
 //                                          layout the contract header declares
+//   static constexpr Base base_kind        the property type it extends
 //   static constexpr auto object_fields    member pointers released at
 //                                          deallocation, in that order
 //   static constexpr auto gc_fields        container fields visited and
 //                                          cleared, in that order
 //   static int set_defaults(T*)            field defaults after allocation
+//   static int init(self, args, kwds)      its __init__
 //   static PyObject* render(self, obj)     the type's own rendering
-// and instantiates the templates below for its slots.
+// and, for the table entries it replaces or appends, static functions named
+// as the entries: init_storage, compare_value, check, convert (replacing the
+// base's when present), convert_numeric and parse_str (required by the
+// tables that append them). The type object comes from make_attribute_type
+// and the module's record of the type from attribute_type_info.
 #pragma once
 
 #include <Python.h>
@@ -108,7 +115,7 @@ Ref attrname_of(PyObject* self, PyObject* const* field);
 template <class T>
 PyObject* get_attrname(PyObject* self, void*)
 {
-    return checked(attrname_of(self, &reinterpret_cast<T*>(self)->attrname).release());
+    return attrname_of(self, &reinterpret_cast<T*>(self)->attrname).release();
 }
 
 template <class T>
@@ -125,47 +132,26 @@ PyObject* get_field(PyObject* self, void*)
 
 // The getset entries of the read-only members.
 template <class T>
-constexpr PyGetSetDef attrname_member() { return {"attrname", get_attrname<T>, nullptr, nullptr, nullptr}; }
-template <class T>
-constexpr PyGetSetDef sync_member() { return {"sync", get_sync<T>, nullptr, nullptr, nullptr}; }
-template <class T, PyObject* T::*field>
-constexpr PyGetSetDef object_member(const char* name) { return {name, get_field<T, field>, nullptr, nullptr, nullptr}; }
-
-// ---------------------------------------------------------- __init__ steps
-
-// field := kwargs.get(key, "") which must be an exact str or None.
-int take_str_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
-// field := int(kwargs.get("sync", 0)) as a native 32-bit int.
-int take_sync_keyword(PyObject* kwargs, int& field);
-// list(kwargs.get(key, [])), always a new list.
-Ref list_keyword(PyObject* kwargs, PyObject* key);
-// field := list_keyword(kwargs, key).
-int take_list_keyword(PyObject* kwargs, PyObject* key, PyObject*& field);
-// The three steps every type starts with, in the common order: attrtype,
-// attrname, sync.
-template <class T>
-int take_common_keywords(T* self, PyObject* kwargs)
+constexpr PyGetSetDef attrname_member()
 {
-    if (take_str_keyword(kwargs, str::attrtype, self->attrtype) < 0 ||
-        take_str_keyword(kwargs, str::attrname, self->attrname) < 0)
-        return -1;
-    return take_sync_keyword(kwargs, self->sync);
+    return {"attrname", checked_entry<get_attrname<T>>, nullptr, nullptr, nullptr};
 }
-// kwargs["allownone"] = True.
-int force_allownone(PyObject* kwargs);
-// super(type, self).__init__(*args, **kwargs), with a copy of kwargs; the
-// result is discarded.
-int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs);
+template <class T>
+constexpr PyGetSetDef sync_member()
+{
+    return {"sync", checked_entry<get_sync<T>>, nullptr, nullptr, nullptr};
+}
+template <class T, PyObject* T::*field>
+constexpr PyGetSetDef object_member(const char* name)
+{
+    return {name, checked_entry<get_field<T, field>>, nullptr, nullptr, nullptr};
+}
 
-// Converts an object to a native int as the interpreter's int conversion
-// does (int and bool by value, others through __int__).
-int int32_from_object(PyObject* o, int& out);
+// ---------------------------------------------------------- entries
 
 // Property's own check, through its saved table: 1 when it accepts value
 // at once (a true result), 0 when the type's own test must decide, -1 on error.
 int property_check_accepts(PyObject* self, PyObject* obj, PyObject* value);
-
-// ---------------------------------------------------------- attrvalue entry
 
 // For an instance of a Python subclass that overrides attrvalue: calls the
 // override with obj. Returns 1 with *result set, 0 when there is no
@@ -188,34 +174,63 @@ PyObject* attrvalue_entry(PyObject* self, PyObject* obj, Dispatch dispatch)
         Ref result;
         int found = call_attrvalue_override(self, obj, T::render, &result);
         if (found != 0)
-            return checked(result.release());
+            return result.release();
     }
-    return checked(T::render(self, obj));
+    return T::render(self, obj);
 }
-
-// ----------------------------------------------------------- messages
-
-// "<obj.__class__.__name__>.<self.name><text>" with both names formatted as
-// by format(x, ""), followed by the pieces in tail (already str).
-Ref owner_message(PyObject* self, PyObject* obj, const char* text);
-// owner_message(...) + repr(value) + after.
-Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject* value,
-                       const char* after);
-// Raises ValueError with message, which is consumed; returns nullptr.
-PyObject* raise_value_error(Ref message);
-
-// ---------------------------------------------------- module namespace
-
-// The module namespace's binding of name, read at each use so that code
-// that rebinds it there is followed; NameError when it is missing.
-Ref module_global(PyObject* name);
 
 // ------------------------------------------------------------- the types
 
 enum class Base { property, numeric, bounded_numeric, boolean, variable_list, list };
 
-// What the module needs to build one type (Algorithm of the load, in the
-// order of the type table).
+// The table of the property type B, saved by the load before it fills the
+// tables of the types that extend B.
+template <Base B>
+const auto& saved_table()
+{
+    if constexpr (B == Base::property)
+        return *g_state.property_table;
+    else if constexpr (B == Base::numeric)
+        return *g_state.numeric_property_table;
+    else if constexpr (B == Base::bounded_numeric)
+        return *g_state.bounded_numeric_property_table;
+    else if constexpr (B == Base::boolean)
+        return *g_state.boolean_property_table;
+    else if constexpr (B == Base::variable_list)
+        return *g_state.variable_list_property_table;
+    else
+        return *g_state.list_property_table;
+}
+
+// The PropertyTable at the start of every table.
+inline core::PropertyTable& property_part(core::PropertyTable& t) { return t; }
+inline core::PropertyTable& property_part(core::NumericPropertyTable& t) { return t.base; }
+
+// T's table: a copy of its base's, with the entries T defines in their
+// places and its own entries appended.
+template <class T>
+void fill_table()
+{
+    auto& t = T::table;
+    t.base = saved_table<T::base_kind>();
+    core::PropertyTable& p = property_part(t.base);
+    if constexpr (requires { T::init_storage; })
+        p.init_storage = checked_entry<T::init_storage>;
+    if constexpr (requires { T::compare_value; })
+        p.compare_value = checked_entry<T::compare_value>;
+    if constexpr (requires { T::check; })
+        p.check = checked_entry<T::check>;
+    if constexpr (requires { T::convert; })
+        p.convert = checked_entry<T::convert>;
+    if constexpr (requires { t.convert_numeric; })
+        t.convert_numeric = checked_entry<T::convert_numeric>;
+    if constexpr (requires { t.parse_str; })
+        t.parse_str = checked_entry<T::parse_str>;
+    t.attrvalue = checked_entry<attrvalue_entry<T>>;
+}
+
+// What the module needs to build one type; the module builds them in the
+// order of its type table.
 struct AttributeTypeInfo {
     PyTypeObject* type;
     const char* name;                  // bound in the module under this name
@@ -228,11 +243,19 @@ struct AttributeTypeInfo {
                                        // slices), made after its strings
 };
 
+// The module's record of T; its table is filled by fill_table<T>.
+template <class T>
+constexpr AttributeTypeInfo attribute_type_info(const char* name, const StringSpec* strings,
+                                                int (*make_constants)() = nullptr)
+{
+    return {&T::type, name, T::base_kind, fill_table<T>,
+            &T::table, T::render, strings, make_constants};
+}
+
 // The docstring-carrying static type of an attribute type, with the common
 // slots. getset lists the read-only members in the type's order.
 template <class T>
-PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef* getset,
-                                 initproc init)
+PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef* getset)
 {
     PyTypeObject t = static_type(name, sizeof(T),
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, doc);
@@ -240,8 +263,8 @@ PyTypeObject make_attribute_type(const char* name, const char* doc, PyGetSetDef*
     t.tp_traverse = attribute_traverse<T>;
     t.tp_clear = attribute_clear<T>;
     t.tp_getset = getset;
-    t.tp_init = init;
-    t.tp_new = attribute_new<T>;
+    t.tp_init = checked_entry<T::init>;
+    t.tp_new = checked_entry<attribute_new<T>>;
     return t;
 }
 

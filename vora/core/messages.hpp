@@ -1,0 +1,20 @@
+// The texts of the attribute types' errors that name the owner class and the
+// attribute, as "<Owner>.<name> ...".
+#pragma once
+
+#include <Python.h>
+
+#include "common/ref.hpp"
+
+namespace vora::attributes {
+
+// "<obj.__class__.__name__>.<self.name><text>" with both names formatted as
+// by format(x, "").
+Ref owner_message(PyObject* self, PyObject* obj, const char* text);
+// owner_message(...) + repr(value) + after.
+Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject* value,
+                       const char* after);
+// Raises ValueError with message, which is consumed; returns nullptr.
+PyObject* raise_value_error(Ref message);
+
+}  // namespace vora::attributes
