@@ -25,6 +25,8 @@ VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept
                  Py_TYPE(piece)->tp_name);
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- join_style
 
 PyObject* join_style_impl(PyObject* container) noexcept
@@ -69,6 +71,8 @@ PyObject* join_style_impl(PyObject* container) noexcept
     return out.finish().release();
 }
 
+namespace {
+
 // ------------------------------------------------------------------ join_cls
 
 template <std::size_t N>
@@ -80,6 +84,8 @@ int push_items(RefList<N>& pieces, PyObject* seq) noexcept
     }
     return 0;
 }
+
+}  // namespace
 
 PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
 {
@@ -139,6 +145,8 @@ PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
     return out.finish().release();
 }
 
+namespace {
+
 // ----------------------------------------------------------- join_attributes
 
 VORA_COLD void raise_name_error(PyObject* name) noexcept
@@ -146,8 +154,8 @@ VORA_COLD void raise_name_error(PyObject* name) noexcept
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
 }
 
-// The current `html_escape`: module globals first, then builtins, looked up
-// afresh so that a replacement takes effect at once.
+}  // namespace
+
 Ref lookup_html_escape(PyObject* globals) noexcept
 {
     PyObject* found;
@@ -158,6 +166,8 @@ Ref lookup_html_escape(PyObject* globals) noexcept
     raise_name_error(g_state.str_html_escape);
     return Ref();
 }
+
+namespace {
 
 // A replaced html_escape called as escape(text, quote=True). Its result must
 // be an exact str or None.
@@ -190,6 +200,8 @@ int equals(PyObject* key, PyObject* value) noexcept
         return -1;
     return PyObject_IsTrue(result.get());
 }
+
+}  // namespace
 
 PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
 {
@@ -272,6 +284,8 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
     }
     return out.finish().release();
 }
+
+namespace {
 
 // ------------------------------------------------------------ entry points
 
