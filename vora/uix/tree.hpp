@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include "common/errors.hpp"
 #include "common/ref.hpp"
 #include "contract/records_and_tables.hpp"
 
@@ -100,6 +101,23 @@ Ref plan_of(PyTypeObject* type);
 
 // Makes the plan type ready; at load.
 int ready_plan_type();
+
+// ------------------------------------------- calls into the element code
+
+// `name` of vora.uix.element's namespace, then of builtins, as the element
+// code's global lookups find it; NameError when neither has it.
+Ref element_global(PyObject* name);
+
+// escape(text, quote=False) through the element module's escape, for text
+// that is no exact str. Runs Python code.
+Ref python_escape(PyObject* text);
+
+// `style, classes, attributes = value`, with the interpreter's messages.
+// May run Python code (iteration).
+int unpack_three(PyObject* value, Ref (&out)[3]);
+
+// The TypeError of "".join for an item that is no str.
+VORA_COLD void raise_not_str_item(Py_ssize_t index, PyObject* item);
 
 // Element.render of element: its markup, or whatever its custom template
 // returned. Runs Python code (overrides, templates, descriptors).
