@@ -9,18 +9,20 @@
 
 namespace vora::html {
 
-// One copy per process, written only while the module executes. The strings
-// outlive any module object (the interpreter that loaded the module is the
-// only one it ever serves), so they are made once and kept.
+// One copy per process in each module that links these rules, written only
+// while that module executes. The strings outlive any module object (the
+// interpreter that loaded the module is the only one it ever serves), so
+// they are made once and kept.
 struct State {
     PyObject* str_items = nullptr;        // "items", interned
     PyObject* str_values = nullptr;       // "values", interned
     PyObject* str_html_escape = nullptr;  // "html_escape", interned
     PyObject* kwnames_quote = nullptr;    // ("quote",), for html_escape(text, quote=True)
     PyObject* builtins = nullptr;         // the builtins module's dict
-    // The standard html.escape as bound by the module body, compared by
-    // identity with the current global to take the native escaping path;
-    // nullptr when the object bound at load is not the standard function.
+    // The standard html.escape as vora.uix._html's body bound it (read from
+    // that namespace by a module that loads after it), compared by identity
+    // with the current global to take the native escaping path; nullptr when
+    // the object bound at load is not the standard function.
     PyObject* std_escape = nullptr;
 };
 extern State g_state;
