@@ -12,6 +12,7 @@ import pytest
 MODULES = [
     "vora.uix._html",
     "vora.core._attributes",
+    "vora.uix._tree",
 ]
 
 # Set again from the module spec by every (re)load; the rest must stay.

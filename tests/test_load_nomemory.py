@@ -20,7 +20,7 @@ pytestmark = pytest.mark.skipif(MODE in ("leaks", "valgrind"),
                                 reason=f"loads under allocation failure do not run in {MODE} mode")
 
 
-@pytest.mark.parametrize("module", ["vora.core._attributes", "vora.uix._html"])
+@pytest.mark.parametrize("module", ["vora.core._attributes", "vora.uix._html", "vora.uix._tree"])
 def test_load_under_allocation_failure(module):
     proc = subprocess.run([sys.executable, "-P", str(DRIVER), module],
                           capture_output=True, text=True, timeout=900)

@@ -29,6 +29,6 @@ def test_stubs_match_the_modules(tmp_path):
     env = dict(os.environ, MYPYPATH=str(SITE), PYTHONPATH=str(SITE))
     result = subprocess.run(
         [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
-         "--concise", "vora.uix._html", "vora.core._attributes"],
+         "--concise", "vora.uix._html", "vora.uix._tree", "vora.core._attributes"],
         capture_output=True, text=True, env=env, cwd=tmp_path, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr

@@ -24,6 +24,7 @@ from vora.uix._html import (
     join_style,
     render_default_html,
 )
+from vora.uix._tree import render_tree
 
 ATTRIBUTE_TYPES = (
     _Attribute,
@@ -89,20 +90,31 @@ class Element(EventDispatcher):
         return text + "".join([render(child) for child in self.children])
 
     def render(self):
-        """The element's markup."""
-        style, classes, attributes = self.containers()
-        # content(Element.render), inlined: this runs for every element.
-        text, children = self.text, self.children
-        content = escape(text, quote=False) if text else ""
-        if children:
-            content += "".join([child.render() for child in children])
-        if self.html_tpl is DEFAULT_HTML_TPL:
-            return render_default_html(self.tagname, self.tagid,
-                                       join_cls(self.default_cls, classes), join_style(style),
-                                       join_attributes(attributes), content)
-        return render_template(self, self.html_tpl, (
-            self.tagname, self.tagid, join_cls(self.default_cls, classes), join_style(style),
-            join_attributes(attributes), content))
+        """The element's markup, and its children's: the whole tree in one
+        native call (vora.uix._tree), which calls the Python code of the
+        tree (overrides of render, containers, content or attrvalue, custom
+        templates) where this method's Python version would."""
+        return render_tree(self)
+
+
+def render_python(element):
+    """Element.render written in Python over the public accelerators, as it
+    was before the native walk: the benchmarks' baseline. Children are
+    rendered by this function too: their classes' own render is not called,
+    so it serializes only trees without render overrides."""
+    style, classes, attributes = element.containers()
+    # content(render_python), inlined: this runs for every element.
+    text, children = element.text, element.children
+    content = escape(text, quote=False) if text else ""
+    if children:
+        content += "".join([render_python(child) for child in children])
+    if element.html_tpl is DEFAULT_HTML_TPL:
+        return render_default_html(element.tagname, element.tagid,
+                                   join_cls(element.default_cls, classes), join_style(style),
+                                   join_attributes(attributes), content)
+    return render_template(element, element.html_tpl, (
+        element.tagname, element.tagid, join_cls(element.default_cls, classes),
+        join_style(style), join_attributes(attributes), content))
 
 
 def _settings_of(cls):
@@ -140,6 +152,8 @@ def _containers_function(cls):
     function = namespace["containers"]
     function.__qualname__ = f"{cls.__qualname__}.containers"
     function.__doc__ = Element.containers.__doc__
+    # The settings it is written for: render_tree calls their attrvalue itself.
+    function._vora_settings = cls._settings
     return function
 
 

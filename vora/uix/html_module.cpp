@@ -7,8 +7,6 @@
 
 namespace vora::html {
 
-State g_state;
-
 namespace {
 
 constexpr const char kDoc[] =
@@ -26,53 +24,15 @@ constexpr const char kDefaultHtmlTpl[] =
     "{%raw obj.content%}</{{obj.tagname}}>";
 static_assert(sizeof kDefaultHtmlTpl - 1 == 196);
 
-int make_state(PyObject* module);
+// The html rules' state, in the form the module frame calls.
+int make_module_state(PyObject*)
+{
+    return make_state();
+}
+
 int run_body(PyObject* module);
 
-vora::ModuleOnce g_once{"vora.uix._html", "_html", kDoc, make_state, run_body};
-
-int intern(PyObject*& slot, const char* text)
-{
-    if (!slot)
-        slot = PyUnicode_InternFromString(text);
-    return slot ? 0 : -1;
-}
-
-// The process-wide constants; kept from a failed execution for the next one.
-int make_state(PyObject*)
-{
-    if (intern(g_state.str_items, "items") < 0 || intern(g_state.str_values, "values") < 0 ||
-        intern(g_state.str_html_escape, "html_escape") < 0)
-        return -1;
-    if (!g_state.kwnames_quote) {
-        g_state.kwnames_quote = Py_BuildValue("(s)", "quote");
-        if (!g_state.kwnames_quote)
-            return -1;
-    }
-    if (!g_state.builtins) {
-        Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
-        if (!builtins)
-            return -1;
-        g_state.builtins = Py_NewRef(PyModule_GetDict(builtins.get()));
-    }
-    return 0;
-}
-
-// True for the function the html module itself defines as escape: only that
-// one may be replaced by the native escaping. An object put in its place
-// before this module loaded is called like any later replacement.
-int is_standard_escape(PyObject* escape)
-{
-    if (!PyFunction_Check(escape))
-        return 0;
-    PyObject* module = PyFunction_GetModule(escape);  // borrowed
-    if (!module || !PyUnicode_Check(module) || !PyUnicode_EqualToUTF8(module, "html"))
-        return 0;
-    Ref qualname = Ref::steal(PyObject_GetAttrString(escape, "__qualname__"));
-    if (!qualname)
-        return -1;
-    return PyUnicode_Check(qualname.get()) && PyUnicode_EqualToUTF8(qualname.get(), "escape");
-}
+vora::ModuleOnce g_once{"vora.uix._html", "_html", kDoc, make_module_state, run_body};
 
 // from html import escape as html_escape
 int bind_html_escape(PyObject* module)

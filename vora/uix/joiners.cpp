@@ -26,6 +26,8 @@ VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept
                  Py_TYPE(piece)->tp_name);
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- join_style
 
 PyObject* join_style_impl(PyObject* container) noexcept
@@ -70,6 +72,8 @@ PyObject* join_style_impl(PyObject* container) noexcept
     return out.finish().release();
 }
 
+namespace {
+
 // ------------------------------------------------------------------ join_cls
 
 template <std::size_t N>
@@ -81,6 +85,8 @@ int push_items(RefList<N>& pieces, PyObject* seq) noexcept
     }
     return 0;
 }
+
+}  // namespace
 
 PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
 {
@@ -142,6 +148,13 @@ PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
 
 // ----------------------------------------------------------- join_attributes
 
+Ref lookup_html_escape(PyObject* globals) noexcept
+{
+    return lookup_global(globals, g_state.str_html_escape, g_state.builtins);
+}
+
+namespace {
+
 // A replaced html_escape called as escape(text, quote=True). Its result must
 // be an exact str or None.
 Ref call_escape(PyObject* escape, PyObject* text) noexcept
@@ -173,6 +186,8 @@ int equals(PyObject* key, PyObject* value) noexcept
         return -1;
     return PyObject_IsTrue(result.get());
 }
+
+}  // namespace
 
 PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
 {
@@ -256,6 +271,8 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
     }
     return out.finish().release();
 }
+
+namespace {
 
 // ------------------------------------------------------------ entry points
 

@@ -36,6 +36,8 @@ struct Escaped {
     Py_ssize_t extra;
 };
 
+}  // namespace
+
 PyObject* render_default_html_impl(PyObject* tagname, PyObject* tagid, PyObject* cls,
                                    PyObject* style, PyObject* attributes, PyObject* content)
 {
@@ -110,6 +112,8 @@ PyObject* render_default_html_impl(PyObject* tagname, PyObject* tagid, PyObject*
     out.ascii('>');
     return out.finish().release();
 }
+
+namespace {
 
 const char* const render_params[] = {"tagname", "tagid", "cls", "style", "attributes", "content"};
 const Signature render_sig{"render_default_html", render_params, 6, 6};

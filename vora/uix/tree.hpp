@@ -1,0 +1,126 @@
+// What the sources of vora.uix._tree share: the process-wide state, the
+// per-class plan of the page walk, and the walk itself.
+#pragma once
+
+#include <Python.h>
+
+#include "common/errors.hpp"
+#include "common/ref.hpp"
+#include "contract/records_and_tables.hpp"
+
+namespace vora::tree {
+
+// How the walk calls a setting's attrvalue: through the native table of the
+// attribute type it is an instance of (one value per table layout), or as a
+// Python method.
+enum class Call : unsigned char { python, attribute, numeric, variable_list, color };
+
+inline constexpr int kAttributeTypes = 9;
+
+// One copy per process, written while the module executes, except the
+// `element_*` fields: vora.uix.element imports this module, so what the walk
+// needs of it is fetched by the first walk (load_element()).
+struct State {
+    PyObject* str_text = nullptr;             // the names the walk reads, interned
+    PyObject* str_children = nullptr;
+    PyObject* str_tagname = nullptr;
+    PyObject* str_tagid = nullptr;
+    PyObject* str_default_cls = nullptr;
+    PyObject* str_html_tpl = nullptr;
+    PyObject* str_render = nullptr;
+    PyObject* str_content = nullptr;
+    PyObject* str_containers = nullptr;
+    PyObject* str_attrvalue = nullptr;
+    PyObject* str_escape = nullptr;
+    PyObject* str_render_template = nullptr;
+    PyObject* str_plan = nullptr;             // "__vora_tree_plan__": the plan in its class's dict
+    PyObject* str_settings_mark = nullptr;    // "_vora_settings": marks a generated containers
+
+    PyObject* html_module = nullptr;          // vora.uix._html: its html_escape is looked up
+    PyObject* default_tpl = nullptr;          // DEFAULT_HTML_TPL
+    PyTypeObject* attribute_types[kAttributeTypes] = {};
+    Call attribute_calls[kAttributeTypes] = {};
+    PyObject* render_tree = nullptr;          // this module's function, handed to content()
+
+    PyTypeObject* element_type = nullptr;     // Element
+    PyObject* element_render = nullptr;       // Element.render, as its class dict holds it
+    PyObject* element_content = nullptr;      // Element.content
+    PyObject* element_globals = nullptr;      // vora.uix.element's namespace (escape,
+                                              // render_template)
+};
+extern State g_tree;
+
+// Fetches the element_* fields of g_tree unless done. May run Python code
+// (an import).
+int load_element();
+
+// One setting of a class: its descriptor, how its attrvalue is called, and
+// the slot (the position among the distinct names of its container) that
+// its value goes to; a later setting of the same name replaces the value of
+// an earlier one, as a dict display does.
+struct PlanEntry {
+    PyObject* descriptor;
+    Call call;
+    Py_ssize_t slot;
+};
+
+// What the walk needs to know of one element class, made once per class and
+// kept in the class's own dict, so that it goes with the class. It stays
+// valid while the class's version tag (which changes with any assignment to
+// the class or a base) is the one it was checked at; after that it is
+// checked again and replaced if what it was made from changed.
+struct Plan {
+    PyObject_HEAD
+    unsigned int version_tag;  // 0: not checked against a tag
+    bool render_default;       // the class's render is Element.render
+    bool content_default;      // the class's content is Element.content
+    bool containers_native;    // its containers is one written out for its settings:
+                               // the walk calls the settings' attrvalue itself
+    bool reads_plain;          // reading tagname, tagid, default_cls and html_tpl of
+                               // an instance runs no Python code
+    // What the plan was made from: the class's render, content and
+    // containers as its MRO resolves them (nullptr: none), and the settings
+    // that containers was written for (nullptr: not one written out).
+    PyObject* render;
+    PyObject* content;
+    PyObject* containers;
+    PyObject* settings;
+    Py_ssize_t entry_count;
+    PlanEntry* entries;        // in declaration order: style, class, element settings
+    Py_ssize_t group_end[3];   // slots [0, group_end[0]) are style, then class, then element
+    PyObject** keys;           // per slot: the attrname, an exact str
+    PyObject** written;        // per slot: the attrname as the markup shows it (a
+                               // style name escaped, an attribute name as it is)
+};
+extern PyTypeObject Plan_Type;
+
+// The plan of type, a subclass of Element: the one its dict holds if still
+// valid, else a new one stored there. Empty with an exception set on error.
+// May run Python code (attribute lookups on the class).
+Ref plan_of(PyTypeObject* type);
+
+// Makes the plan type ready; at load.
+int ready_plan_type();
+
+// ------------------------------------------- calls into the element code
+
+// `name` of vora.uix.element's namespace, then of builtins, as the element
+// code's global lookups find it; NameError when neither has it.
+Ref element_global(PyObject* name);
+
+// escape(text, quote=False) through the element module's escape, for text
+// that is no exact str. Runs Python code.
+Ref python_escape(PyObject* text);
+
+// `style, classes, attributes = value`, with the interpreter's messages.
+// May run Python code (iteration).
+int unpack_three(PyObject* value, Ref (&out)[3]);
+
+// The TypeError of "".join for an item that is no str.
+VORA_COLD void raise_not_str_item(Py_ssize_t index, PyObject* item);
+
+// Element.render of element: its markup, or whatever its custom template
+// returned. Runs Python code (overrides, templates, descriptors).
+PyObject* render_tree_impl(PyObject* element);
+
+}  // namespace vora::tree

@@ -1,0 +1,92 @@
+// The walk's calls into the element code's Python: its global names, its
+// text escape, the unpacking of a containers() result, the join's message.
+#include "html.hpp"
+#include "tree.hpp"
+
+namespace vora::tree {
+
+using html::g_state;
+
+namespace {
+
+VORA_COLD int raise_unpack(Py_ssize_t got, bool too_many, bool counted) noexcept
+{
+    if (!too_many)
+        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 3, got %zd)", got);
+    else if (counted)
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected 3, got %zd)", got);
+    else
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 3)");
+    return -1;
+}
+
+}  // namespace
+
+Ref element_global(PyObject* name)
+{
+    PyObject* found;
+    if (PyDict_GetItemRef(g_tree.element_globals, name, &found) != 0)
+        return Ref::steal(found);
+    if (PyDict_GetItemRef(g_state.builtins, name, &found) != 0)
+        return Ref::steal(found);
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    return Ref();
+}
+
+Ref python_escape(PyObject* text)
+{
+    Ref escape = element_global(g_tree.str_escape);
+    if (!escape)
+        return Ref();
+    PyObject* args[] = {nullptr, text, Py_False};
+    return Ref::steal(PyObject_Vectorcall(escape.get(), args + 1,
+                                          1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                          g_state.kwnames_quote));
+}
+
+int unpack_three(PyObject* value, Ref (&out)[3])
+{
+    if (PyTuple_CheckExact(value) || PyList_CheckExact(value)) {
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(value);
+        if (n != 3)
+            return raise_unpack(n, n > 3, true);
+        for (Py_ssize_t i = 0; i < 3; ++i)
+            out[i] = Ref::borrow(PySequence_Fast_GET_ITEM(value, i));
+        return 0;
+    }
+    Ref iter = Ref::steal(PyObject_GetIter(value));
+    if (!iter) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && !Py_TYPE(value)->tp_iter &&
+            !PySequence_Check(value)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
+                         Py_TYPE(value)->tp_name);
+        }
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        PyObject* next;
+        int status = PyIter_NextItem(iter.get(), &next);
+        if (status < 0)
+            return -1;
+        if (status == 0)
+            return raise_unpack(i, false, true);
+        out[i] = Ref::steal(next);
+    }
+    PyObject* surplus;
+    int status = PyIter_NextItem(iter.get(), &surplus);
+    if (status <= 0)
+        return status;
+    Py_DECREF(surplus);
+    if (PyDict_CheckExact(value) && PyDict_GET_SIZE(value) > 3)
+        return raise_unpack(PyDict_GET_SIZE(value), true, true);
+    return raise_unpack(0, true, false);
+}
+
+void raise_not_str_item(Py_ssize_t index, PyObject* item)
+{
+    PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index,
+                 Py_TYPE(item)->tp_name);
+}
+
+}  // namespace vora::tree

@@ -1,0 +1,214 @@
+// vora.uix._tree: the module frame (creation, execution, namespace), its
+// state, and render_tree.
+#include "common/module.hpp"
+#include "html.hpp"
+#include "tree.hpp"
+
+namespace vora::tree {
+
+State g_tree;
+
+namespace {
+
+constexpr const char kDoc[] =
+    "The page walk: an element and all its descendants serialized in one call.\n"
+    "\n"
+    "``render_tree(element)`` is what :meth:`~vora.uix.element.Element.render`\n"
+    "does, for the whole tree at once: the settings' ``attrvalue``, the joiners\n"
+    "and the default template of :mod:`vora.uix._html`, custom templates and\n"
+    "Python overrides called where the element code calls them.\n";
+
+int prepare(PyObject* module);
+int run_body(PyObject* module);
+
+vora::ModuleOnce g_once{"vora.uix._tree", "_tree", kDoc, prepare, run_body};
+
+int intern(PyObject*& slot, const char* text)
+{
+    if (!slot)
+        slot = PyUnicode_InternFromString(text);
+    return slot ? 0 : -1;
+}
+
+int make_strings()
+{
+    const struct {
+        PyObject** slot;
+        const char* text;
+    } strings[] = {
+        {&g_tree.str_text, "text"},
+        {&g_tree.str_children, "children"},
+        {&g_tree.str_tagname, "tagname"},
+        {&g_tree.str_tagid, "tagid"},
+        {&g_tree.str_default_cls, "default_cls"},
+        {&g_tree.str_html_tpl, "html_tpl"},
+        {&g_tree.str_render, "render"},
+        {&g_tree.str_content, "content"},
+        {&g_tree.str_containers, "containers"},
+        {&g_tree.str_attrvalue, "attrvalue"},
+        {&g_tree.str_escape, "escape"},
+        {&g_tree.str_render_template, "render_template"},
+        {&g_tree.str_plan, "__vora_tree_plan__"},
+        {&g_tree.str_settings_mark, "_vora_settings"},
+    };
+    for (const auto& s : strings) {
+        if (intern(*s.slot, s.text) < 0)
+            return -1;
+    }
+    return 0;
+}
+
+// The nine attribute types, and the table layout each one's attrvalue entry
+// is found in.
+int import_attribute_types()
+{
+    const struct {
+        const char* name;
+        Call call;
+    } types[kAttributeTypes] = {
+        {"_Attribute", Call::attribute},
+        {"_NumericAttribute", Call::numeric},
+        {"_BoundedNumericAttribute", Call::numeric},
+        {"_BooleanAttribute", Call::attribute},
+        {"_LogicalAttribute", Call::attribute},
+        {"_VariableListAttribute", Call::variable_list},
+        {"_ListAttribute", Call::attribute},
+        {"_ColorAttribute", Call::color},
+        {"_GenericEventAttribute", Call::attribute},
+    };
+    Ref module = Ref::steal(PyImport_ImportModule("vora.core._attributes"));
+    if (!module)
+        return -1;
+    for (int i = 0; i < kAttributeTypes; ++i) {
+        Ref type = Ref::steal(PyObject_GetAttrString(module.get(), types[i].name));
+        if (!type)
+            return -1;
+        if (!PyType_Check(type.get()) ||
+            reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize <
+                static_cast<Py_ssize_t>(sizeof(core::PropertyRecord))) {
+            PyErr_Format(PyExc_TypeError, "vora.core._attributes.%s is not an attribute type",
+                         types[i].name);
+            return -1;
+        }
+        PyTypeObject* old = g_tree.attribute_types[i];
+        g_tree.attribute_types[i] = reinterpret_cast<PyTypeObject*>(type.release());
+        Py_XDECREF(reinterpret_cast<PyObject*>(old));
+        g_tree.attribute_calls[i] = types[i].call;
+    }
+    return 0;
+}
+
+// vora.uix._html, whose html_escape the walk follows as join_attributes does,
+// and its template text.
+int import_html()
+{
+    Ref module = Ref::steal(PyImport_ImportModule("vora.uix._html"));
+    if (!module)
+        return -1;
+    PyObject* dict = PyModule_GetDict(module.get());
+    PyObject* tpl;
+    if (PyDict_GetItemStringRef(dict, "DEFAULT_HTML_TPL", &tpl) <= 0) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ImportError, "vora.uix._html has no DEFAULT_HTML_TPL");
+        return -1;
+    }
+    Py_XSETREF(g_tree.default_tpl, tpl);
+    Ref escape = html::lookup_html_escape(dict);
+    if (!escape)
+        return -1;
+    int standard = html::is_standard_escape(escape.get());
+    if (standard < 0)
+        return -1;
+    Py_XSETREF(html::g_state.std_escape, standard ? escape.release() : nullptr);
+    Py_XSETREF(g_tree.html_module, module.release());
+    return 0;
+}
+
+PyObject* render_tree(PyObject*, PyObject* element)
+{
+    return checked(render_tree_impl(element));
+}
+
+PyMethodDef render_tree_def = {
+    "render_tree",
+    render_tree,
+    METH_O,
+    "render_tree(element, /)\n--\n\n"
+    "The markup of ``element`` and its descendants, as ``Element.render`` makes it.",
+};
+
+// The module body, in the order its globals are bound.
+int run_body(PyObject* module)
+{
+    Ref all = Ref::steal(Py_BuildValue("(s)", "render_tree"));
+    if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0)
+        return -1;
+    Ref module_name = Ref::steal(PyUnicode_FromString(g_once.qualified_name));
+    if (!module_name)
+        return -1;
+    Ref function = Ref::steal(PyCFunction_NewEx(&render_tree_def, module, module_name.get()));
+    if (!function || PyModule_AddObjectRef(module, "render_tree", function.get()) < 0)
+        return -1;
+    Py_XSETREF(g_tree.render_tree, function.release());
+    return 0;
+}
+
+// What the body needs, made before the module enters sys.modules: the html
+// rules' state, the plan type, the attribute types and the html module.
+int prepare(PyObject*)
+{
+    if (html::make_state() < 0 || make_strings() < 0 || ready_plan_type() < 0 ||
+        import_attribute_types() < 0 || import_html() < 0)
+        return -1;
+    return 0;
+}
+
+}  // namespace
+
+int load_element()
+{
+    if (g_tree.element_type)
+        return 0;
+    Ref module = Ref::steal(PyImport_ImportModule("vora.uix.element"));
+    if (!module)
+        return -1;
+    Ref element = Ref::steal(PyObject_GetAttrString(module.get(), "Element"));
+    if (!element)
+        return -1;
+    if (!PyType_Check(element.get())) {
+        PyErr_SetString(PyExc_TypeError, "vora.uix.element.Element is not a class");
+        return -1;
+    }
+    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(element.get())));
+    PyObject* render = nullptr;
+    PyObject* content = nullptr;
+    if (!dict || PyDict_GetItemRef(dict.get(), g_tree.str_render, &render) < 0 ||
+        PyDict_GetItemRef(dict.get(), g_tree.str_content, &content) < 0) {
+        Py_XDECREF(render);
+        return -1;
+    }
+    if (!render || !content) {
+        Py_XDECREF(render);
+        Py_XDECREF(content);
+        PyErr_SetString(PyExc_TypeError, "vora.uix.element.Element has no render or content");
+        return -1;
+    }
+    // The import may have let another thread do the same meanwhile.
+    if (g_tree.element_type) {
+        Py_DECREF(render);
+        Py_DECREF(content);
+        return 0;
+    }
+    g_tree.element_render = render;
+    g_tree.element_content = content;
+    g_tree.element_globals = Py_NewRef(PyModule_GetDict(module.get()));
+    g_tree.element_type = reinterpret_cast<PyTypeObject*>(element.release());
+    return 0;
+}
+
+}  // namespace vora::tree
+
+PyMODINIT_FUNC PyInit__tree()
+{
+    return vora::module_init<vora::tree::g_once>();
+}
