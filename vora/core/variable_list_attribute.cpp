@@ -1,6 +1,7 @@
 // _VariableListAttribute: one, two or four CSS lengths expanded to the
 // property's length (margin, padding) and rendered space-separated.
 #include "common/args.hpp"
+#include "common/sequence.hpp"
 #include "vora/core/attribute_shape.hpp"
 #include "vora/core/item_text.hpp"
 
@@ -169,7 +170,7 @@ PyObject* convert_sequence(PyObject* o, PyObject* obj, PyObject* value)
         Ref result = Ref::steal(PyList_New(0));
         if (!result)
             return nullptr;
-        int status = for_each_item(value, [&](PyObject* item) {
+        int status = for_each_in(value, [&](PyObject* item) {
             Ref converted = component(o, obj, item);
             return converted ? PyList_Append(result.get(), converted.get()) : -1;
         });

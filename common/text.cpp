@@ -1,0 +1,296 @@
+// The escaping of html.escape(s, quote=True), counted and applied while
+// copying, and TextBuilder's slower paths: allocation at a measured size,
+// growth and widening, and the finished str.
+#include "common/text.hpp"
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vora {
+
+namespace {
+
+// How many characters escaping adds for each code unit below 128: & < > " '
+// become &amp; &lt; &gt; &quot; &#x27;.
+struct EscapeTable {
+    unsigned char extra[128] = {};
+    constexpr EscapeTable()
+    {
+        extra['&'] = 4;
+        extra['<'] = 3;
+        extra['>'] = 3;
+        extra['"'] = 5;
+        extra['\''] = 5;
+    }
+};
+constexpr EscapeTable kEscape{};
+
+template <class In>
+inline Py_ssize_t unit_extra(In c) noexcept
+{
+    return c < 128 ? kEscape.extra[c] : 0;
+}
+
+// True when any byte of the word is one of & < > " ' (the classic test for
+// a zero byte, applied to the word xor each character).
+inline bool has_special(uint64_t word) noexcept
+{
+    constexpr uint64_t ones = 0x0101010101010101;
+    constexpr uint64_t highs = 0x8080808080808080;
+    auto has = [&](unsigned char c) {
+        uint64_t x = word ^ (ones * c);
+        return (x - ones) & ~x & highs;
+    };
+    return (has('&') | has('<') | has('>') | has('"') | has('\'')) != 0;
+}
+
+template <class In>
+Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
+{
+    if constexpr (sizeof(In) == 1) {
+        // Most text has nothing to escape: skip it sixteen or eight bytes at
+        // a time, and count only in the blocks that hold something.
+        Py_ssize_t i = 0;
+        Py_ssize_t extra = 0;
+#if defined(__SSE2__)
+        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
+                      quot = _mm_set1_epi8('"'), apos = _mm_set1_epi8('\'');
+        for (; i + 16 <= n; i += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot)),
+                             _mm_cmpeq_epi8(v, apos)));
+            if (_mm_movemask_epi8(hit) != 0) [[unlikely]] {
+                for (Py_ssize_t j = i; j < i + 16; ++j)
+                    extra += unit_extra(s[j]);
+            }
+        }
+#endif
+        for (; i + 8 <= n; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (has_special(word)) [[unlikely]] {
+                for (Py_ssize_t j = i; j < i + 8; ++j)
+                    extra += unit_extra(s[j]);
+            }
+        }
+        for (; i < n; ++i)
+            extra += unit_extra(s[i]);
+        return extra;
+    } else {
+        Py_ssize_t extra = 0;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            extra += unit_extra(s[i]);
+        return extra;
+    }
+}
+
+template <class Out, std::size_t N>
+Out* put(Out* out, const char (&text)[N]) noexcept
+{
+    for (std::size_t i = 0; i + 1 < N; ++i)
+        *out++ = static_cast<Out>(text[i]);
+    return out;
+}
+
+template <class In, class Out>
+Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
+{
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        In c = s[i];
+        switch (c) {
+        case '&': out = put(out, "&amp;"); break;
+        case '<': out = put(out, "&lt;"); break;
+        case '>': out = put(out, "&gt;"); break;
+        case '"': out = put(out, "&quot;"); break;
+        case '\'': out = put(out, "&#x27;"); break;
+        default: *out++ = static_cast<Out>(c);
+        }
+    }
+    return out;
+}
+
+template <class In, class Out>
+void widen_copy(const In* s, Py_ssize_t n, Out* out) noexcept
+{
+    for (Py_ssize_t i = 0; i < n; ++i)
+        out[i] = static_cast<Out>(s[i]);
+}
+
+// Calls f(typed source pointer) for the width of a str's code units.
+template <class F>
+decltype(auto) with_kind(int kind, const void* data, F&& f) noexcept
+{
+    switch (kind) {
+    case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(data));
+    case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(data));
+    default: return f(static_cast<const Py_UCS4*>(data));
+    }
+}
+
+template <class F>
+decltype(auto) with_kind(int kind, void* data, F&& f) noexcept
+{
+    switch (kind) {
+    case PyUnicode_1BYTE_KIND: return f(static_cast<Py_UCS1*>(data));
+    case PyUnicode_2BYTE_KIND: return f(static_cast<Py_UCS2*>(data));
+    default: return f(static_cast<Py_UCS4*>(data));
+    }
+}
+
+// Copies n code units of one width into storage of the same or a wider one.
+void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
+{
+    if (src_kind == dst_kind) {
+        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
+        return;
+    }
+    assert(src_kind < dst_kind);
+    with_kind(src_kind, src, [&](auto* in) {
+        with_kind(dst_kind, dst, [&](auto* out) { widen_copy(in, n, out); });
+    });
+}
+
+}  // namespace
+
+Py_ssize_t escape_extra(PyObject* s) noexcept
+{
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra(p, PyUnicode_GET_LENGTH(s));
+    });
+}
+
+#ifdef VORA_TEXT_BUILDER_CAPI
+int TextBuilder::append_escaping(PyObject* s) noexcept
+{
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    int kind = PyUnicode_KIND(s);
+    const void* data = PyUnicode_DATA(s);
+    Py_ssize_t run = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const char* entity;
+        switch (PyUnicode_READ(kind, data, i)) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        case '\'': entity = "&#x27;"; break;
+        default: continue;
+        }
+        if ((i > run && PyUnicodeWriter_WriteSubstring(w_, s, run, i) < 0) ||
+            PyUnicodeWriter_WriteASCII(w_, entity, static_cast<Py_ssize_t>(std::strlen(entity))) < 0)
+            return -1;
+        run = i + 1;
+    }
+    return n > run ? PyUnicodeWriter_WriteSubstring(w_, s, run, n) : 0;
+}
+#else
+// Room for n more characters up to maxchar: the str grows in place while it
+// is wide enough, else the text moves to a new, wider str. Capacity grows by
+// half again, so a text built piece by piece is copied a bounded number of
+// times.
+int TextBuilder::make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept
+{
+    Py_ssize_t needed = add_length(pos_, n);
+    Py_ssize_t capacity = needed <= capacity_ ? capacity_ : add_length(needed, needed / 2);
+    Py_UCS4 wanted = maxchar_ | maxchar;
+    if (str_ && wanted == limit_) {
+        if (PyUnicode_Resize(&str_, capacity) < 0)
+            return -1;
+    } else {
+        PyObject* wider = PyUnicode_New(capacity, wanted);
+        if (!wider)
+            return -1;
+        char* data = static_cast<char*>(PyUnicode_DATA(wider));
+        int kind = PyUnicode_KIND(wider);
+        copy_units(data_, kind_, data, kind, pos_);
+        Py_XSETREF(str_, wider);
+        kind_ = kind;
+        limit_ = PyUnicode_MAX_CHAR_VALUE(wider);
+    }
+    data_ = static_cast<char*>(PyUnicode_DATA(str_));
+    capacity_ = capacity;
+    return 0;
+}
+
+// Room for n more characters up to maxchar (0x7f, 0xff, 0xffff or 0x10ffff):
+// a measured text has it by its measure, a grown one makes it.
+int TextBuilder::reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept
+{
+    if (measured_kind_ != 0) {
+        assert(within_measure(n, maxchar) && "text beyond its measure");
+        return 0;
+    }
+    if ((maxchar > limit_ || n > capacity_ - pos_) && make_room(n, maxchar) < 0) [[unlikely]]
+        return -1;
+    maxchar_ |= maxchar;
+    return 0;
+}
+
+// The appends that are not a plain copy: into a grown text, or of narrower
+// text into a measured one.
+int TextBuilder::append_other(PyObject* s) noexcept
+{
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    if (reserve(n, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
+        return -1;
+    int kind = PyUnicode_KIND(s);
+    if (kind == kind_) [[likely]]
+        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
+    else
+        copy_units(PyUnicode_DATA(s), kind, data_ + pos_ * kind_, kind_, n);
+    pos_ += n;
+    return 0;
+}
+
+int TextBuilder::append_ascii_other(const char* text, Py_ssize_t n) noexcept
+{
+    if (reserve(n, 0x7f) < 0)
+        return -1;
+    if (kind_ == PyUnicode_1BYTE_KIND) [[likely]]
+        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
+    else
+        copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
+    pos_ += n;
+    return 0;
+}
+
+int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
+{
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    Py_ssize_t total = add_length(n, extra);
+    if (reserve(total, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
+        return -1;
+    with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* in) {
+        with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) {
+            [[maybe_unused]] auto* end = escape_copy(in, n, out);
+            assert(end - out == total);
+        });
+    });
+    pos_ += total;
+    return 0;
+}
+
+Ref TextBuilder::finish_grown() noexcept
+{
+    Ref out;
+    if (!str_) {
+        // Still in inline_, one byte per character.
+        out = Ref::steal(pos_ == 0 ? new_empty_str() : PyUnicode_New(pos_, maxchar_));
+        if (out && pos_ != 0)
+            std::memcpy(PyUnicode_DATA(out.get()), inline_, static_cast<size_t>(pos_));
+    } else if (pos_ == capacity_ || PyUnicode_Resize(&str_, pos_) == 0) [[likely]] {
+        out = Ref::steal(str_);
+        str_ = nullptr;
+    }
+    reset();
+    return out;
+}
+
+#endif
+
+}  // namespace vora
