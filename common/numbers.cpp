@@ -51,9 +51,9 @@ bool short_decimal(double a, Decimal& out)
     return false;
 }
 
-// The digits of any other value, from std::to_chars' shortest round trip.
-// It is much slower than short_decimal on short decimals such as 12.5
-// (52 ns against 13 ns for 1920.0 here), hence the order.
+// The digits of any other value, from std::to_chars' shortest round trip,
+// which is slow on exactly the short decimals (52 ns on 12.5 here, 13 ns on
+// 1920.0): hence short_decimal first.
 void shortest_decimal(double a, Decimal& out)
 {
     char sci[number_chars];

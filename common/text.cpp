@@ -164,31 +164,6 @@ Py_ssize_t escape_extra(PyObject* s) noexcept
     });
 }
 
-#ifdef VORA_TEXT_BUILDER_CAPI
-int TextBuilder::append_escaping(PyObject* s) noexcept
-{
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-    int kind = PyUnicode_KIND(s);
-    const void* data = PyUnicode_DATA(s);
-    Py_ssize_t run = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const char* entity;
-        switch (PyUnicode_READ(kind, data, i)) {
-        case '&': entity = "&amp;"; break;
-        case '<': entity = "&lt;"; break;
-        case '>': entity = "&gt;"; break;
-        case '"': entity = "&quot;"; break;
-        case '\'': entity = "&#x27;"; break;
-        default: continue;
-        }
-        if ((i > run && PyUnicodeWriter_WriteSubstring(w_, s, run, i) < 0) ||
-            PyUnicodeWriter_WriteASCII(w_, entity, static_cast<Py_ssize_t>(std::strlen(entity))) < 0)
-            return -1;
-        run = i + 1;
-    }
-    return n > run ? PyUnicodeWriter_WriteSubstring(w_, s, run, n) : 0;
-}
-#else
 // Room for n more characters up to maxchar: the str grows in place while it
 // is wide enough, else the text moves to a new, wider str. Capacity grows by
 // half again, so a text built piece by piece is copied a bounded number of
@@ -259,6 +234,11 @@ int TextBuilder::append_ascii_other(const char* text, Py_ssize_t n) noexcept
     return 0;
 }
 
+int TextBuilder::append_char_other(char c) noexcept
+{
+    return append_ascii_other(&c, 1);
+}
+
 int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
 {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
@@ -279,10 +259,7 @@ Ref TextBuilder::finish_grown() noexcept
 {
     Ref out;
     if (!str_) {
-        // Still in inline_, one byte per character.
-        out = Ref::steal(pos_ == 0 ? new_empty_str() : PyUnicode_New(pos_, maxchar_));
-        if (out && pos_ != 0)
-            std::memcpy(PyUnicode_DATA(out.get()), inline_, static_cast<size_t>(pos_));
+        out = Ref::steal(new_empty_str());
     } else if (pos_ == capacity_ || PyUnicode_Resize(&str_, pos_) == 0) [[likely]] {
         out = Ref::steal(str_);
         str_ = nullptr;
@@ -290,7 +267,5 @@ Ref TextBuilder::finish_grown() noexcept
     reset();
     return out;
 }
-
-#endif
 
 }  // namespace vora

@@ -54,57 +54,6 @@ inline PyObject* new_empty_str() noexcept
     return Py_GetConstant(Py_CONSTANT_EMPTY_STR);
 }
 
-#ifdef VORA_TEXT_BUILDER_CAPI
-// For measuring only: the same interface on the C API's PyUnicodeWriter.
-class TextBuilder {
-public:
-    TextBuilder() noexcept = default;
-    TextBuilder(const TextBuilder&) = delete;
-    TextBuilder& operator=(const TextBuilder&) = delete;
-    ~TextBuilder()
-    {
-        if (w_)
-            PyUnicodeWriter_Discard(w_);
-    }
-    int open(const TextSize& size) noexcept
-    {
-        w_ = PyUnicodeWriter_Create(size.length);
-        return w_ ? 0 : -1;
-    }
-    int append(PyObject* s) noexcept
-    {
-        return started() ? PyUnicodeWriter_WriteSubstring(w_, s, 0, PyUnicode_GET_LENGTH(s)) : -1;
-    }
-    int append_escaped(PyObject* s, Py_ssize_t extra) noexcept
-    {
-        return extra == 0 ? append(s) : append_escaping(s);
-    }
-    int append_escaped(PyObject* s) noexcept { return append_escaped(s, escape_extra(s)); }
-    int append_ascii(const char* text, Py_ssize_t n) noexcept
-    {
-        return started() ? PyUnicodeWriter_WriteASCII(w_, text, n) : -1;
-    }
-    template <std::size_t N>
-    int append_ascii(const char (&text)[N]) noexcept
-    {
-        return append_ascii(text, static_cast<Py_ssize_t>(N - 1));
-    }
-    int append_ascii(char c) noexcept { return started() ? PyUnicodeWriter_WriteChar(w_, c) : -1; }
-    Ref finish() noexcept
-    {
-        if (!w_)
-            return Ref::steal(new_empty_str());
-        PyUnicodeWriter* w = w_;
-        w_ = nullptr;
-        return Ref::steal(PyUnicodeWriter_Finish(w));
-    }
-
-private:
-    bool started() noexcept { return w_ || (w_ = PyUnicodeWriter_Create(0)); }
-    int append_escaping(PyObject* s) noexcept;
-    PyUnicodeWriter* w_ = nullptr;
-};
-#else
 // Builds one str, either way:
 //   - opened at a measured size (open(TextSize)): the result is allocated
 //     once and the appends copy straight into it, with no check at all.
@@ -117,6 +66,20 @@ private:
 // finish() hands over the exact str, in its narrowest kind, and leaves the
 // builder empty, growing, for another text; the destructor frees what was
 // not finished.
+//
+// Ours rather than the C API's PyUnicodeWriter, which was measured behind
+// this same interface (2026-12-09, bench/ statements, best of 10 interleaved
+// runs, ns per call; "before": the four builders this one replaced):
+//                                          before  TextBuilder  PyUnicodeWriter
+//   render_default_html                      83.1       82.3          153.0
+//   join_style / join_attributes         67.5/202.9  68.2/195.8   105.3/315.3
+//   _NumericAttribute, 12 px (measured)      64.7       65.0           76.0
+//   _VariableListAttribute, 4 items (grown)  91.2       82.8          145.5
+//   _ColorAttribute [255, 128, 0] (grown)    68.1       67.4          111.0
+//   a list of 4,000 items (grown)          193,037     60,964         76,305
+// The writer is allocated for each text, copies through its own buffer and
+// has no escaping copy: it takes 17 to 86 % longer on every path, measured
+// or grown, short or long.
 class TextBuilder {
 public:
     TextBuilder() noexcept = default;
@@ -169,12 +132,11 @@ public:
     // Appends n ASCII characters.
     int append_ascii(const char* text, Py_ssize_t n) noexcept
     {
-        if (ascii_fits(n)) [[likely]] {
-            std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
-            pos_ += n;
-            return 0;
-        }
-        return append_ascii_other(text, n);
+        if (!ascii_fits(n)) [[unlikely]]
+            return append_ascii_other(text, n);
+        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
+        pos_ += n;
+        return 0;
     }
     template <std::size_t N>
     int append_ascii(const char (&text)[N]) noexcept
@@ -184,11 +146,10 @@ public:
     int append_ascii(char c) noexcept
     {
         assert(static_cast<unsigned char>(c) < 128);
-        if (ascii_fits(1)) [[likely]] {
-            data_[pos_++] = c;
-            return 0;
-        }
-        return append_ascii_other(&c, 1);
+        if (!ascii_fits(1)) [[unlikely]]
+            return append_char_other(c);
+        data_[pos_++] = c;
+        return 0;
     }
 
     // The built str (the empty str when nothing was appended); the builder
@@ -203,6 +164,15 @@ public:
             reset();
             return Ref::steal(s);
         }
+        if (!str_ && pos_ != 0) {
+            // Still in inline_, one byte per character.
+            PyObject* s = PyUnicode_New(pos_, maxchar_);
+            if (s)
+                std::memcpy(PyUnicode_DATA(s), inline_, static_cast<size_t>(pos_));
+            pos_ = 0;
+            maxchar_ = 0x7f;
+            return Ref::steal(s);
+        }
         return finish_grown();
     }
 
@@ -212,8 +182,9 @@ private:
     bool ascii_fits(Py_ssize_t n) const noexcept
     {
         assert(measured_kind_ == 0 || within_measure(n, 0x7f));
-        return measured_kind_ == PyUnicode_1BYTE_KIND ||
-               (kind_ == PyUnicode_1BYTE_KIND && n <= capacity_ - pos_);
+        if (measured_kind_ == PyUnicode_1BYTE_KIND) [[likely]]
+            return true;
+        return kind_ == PyUnicode_1BYTE_KIND && n <= capacity_ - pos_;
     }
     // What a measured text promises.
     bool within_measure(Py_ssize_t n, Py_UCS4 maxchar) const noexcept
@@ -224,6 +195,7 @@ private:
     VORA_COLD int make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept;
     int append_other(PyObject* s) noexcept;
     int append_ascii_other(const char* text, Py_ssize_t n) noexcept;
+    int append_char_other(char c) noexcept;
     int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
     Ref finish_grown() noexcept;
     void reset() noexcept
@@ -257,6 +229,5 @@ private:
     Py_UCS4 maxchar_ = 0x7f;
     alignas(8) char inline_[inline_capacity];
 };
-#endif
 
 }  // namespace vora

@@ -42,6 +42,7 @@ int join_strs(PyObject* seq, PyObject* separator, Ref& joined)
     TextBuilder out;
     if (out.open(size) < 0)
         return -1;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (i > 0)
             out.append(separator);

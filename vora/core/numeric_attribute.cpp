@@ -229,6 +229,7 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
         TextBuilder out;
         if (out.open(size) < 0)
             return nullptr;
+        // Opened at its measured size: the appends cannot fail.
         out.append_ascii(digits, n);
         if (has_units)
             out.append(units.get());

@@ -59,6 +59,7 @@ PyObject* join_style_impl(PyObject* container) noexcept
     TextBuilder out;
     if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < entries; ++i) {
         if (i > 0)
             out.append_ascii(';');
@@ -131,6 +132,7 @@ PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
     TextBuilder out;
     if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i > 0)
             out.append_ascii(' ');
@@ -257,6 +259,7 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
     TextBuilder out;
     if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < entries; ++i) {
         if (i > 0)
             out.append_ascii(' ');

@@ -86,6 +86,7 @@ PyObject* render_default_html_impl(PyObject* tagname, PyObject* tagid, PyObject*
     TextBuilder out;
     if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     out.append_ascii('<');
     out.append_escaped(tag.text, tag.extra);
     out.append_ascii(" id=\"");
