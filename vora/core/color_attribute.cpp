@@ -1,11 +1,7 @@
 // _ColorAttribute: an RGB or RGBA colour rendered as a CSS colour function or
 // as components normalised to 0-1.
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstring>
-
 #include "common/args.hpp"
+#include "common/numbers.hpp"
 #include "vora/core/attribute_type.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
@@ -136,144 +132,9 @@ PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value
 
 // ---------------------------------------------------------------- rendering
 
-// The text of one rendering. Digits and separators are ASCII, so the pieces
-// gather in a local buffer and the result is allocated once; a non-ASCII or
-// long piece moves everything to a PyUnicodeWriter.
-class Text {
-public:
-    Text() = default;
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    ~Text()
-    {
-        if (writer_)
-            PyUnicodeWriter_Discard(writer_);
-    }
-
-    int ascii(const char* s, size_t n)
-    {
-        if (!writer_ && n <= sizeof buf_ - len_) [[likely]] {
-            std::memcpy(buf_ + len_, s, n);
-            len_ += n;
-            return 0;
-        }
-        if (!writer_ && spill() < 0)
-            return -1;
-        return PyUnicodeWriter_WriteASCII(writer_, s, static_cast<Py_ssize_t>(n));
-    }
-
-    // s: an exact str.
-    int str(PyObject* s)
-    {
-        if (!writer_ && PyUnicode_IS_ASCII(s))
-            return ascii(static_cast<const char*>(PyUnicode_DATA(s)),
-                         static_cast<size_t>(PyUnicode_GET_LENGTH(s)));
-        if (!writer_ && spill() < 0)
-            return -1;
-        return PyUnicodeWriter_WriteStr(writer_, s);
-    }
-
-    PyObject* finish()
-    {
-        if (writer_) {
-            PyUnicodeWriter* writer = writer_;
-            writer_ = nullptr;
-            return PyUnicodeWriter_Finish(writer);
-        }
-        PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(len_), 127);
-        if (s)
-            std::memcpy(PyUnicode_1BYTE_DATA(s), buf_, len_);
-        return s;
-    }
-
-private:
-    int spill()
-    {
-        writer_ = PyUnicodeWriter_Create(static_cast<Py_ssize_t>(len_) + 32);
-        if (!writer_)
-            return -1;
-        return PyUnicodeWriter_WriteASCII(writer_, buf_, static_cast<Py_ssize_t>(len_));
-    }
-
-    char buf_[120];
-    size_t len_ = 0;
-    PyUnicodeWriter* writer_ = nullptr;
-};
-
-// repr() of a float, which is also its format(x, ""): the shortest digits
-// that read back as d (what the interpreter's own repr finds too), laid out
-// by repr's rules: fixed notation while the decimal point falls between -4
-// and 16 digits from the first digit, else d.ddde+XX. out holds 32 chars.
-size_t float_repr(double d, char* out)
-{
-    if (std::isnan(d)) {
-        std::memcpy(out, "nan", 3);
-        return 3;
-    }
-    if (std::isinf(d)) {
-        std::memcpy(out, d < 0 ? "-inf" : "inf", d < 0 ? 4 : 3);
-        return d < 0 ? 4 : 3;
-    }
-    char sci[32];
-    const char* end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
-    const char* p = sci;
-    char* o = out;
-    if (*p == '-')
-        *o++ = *p++;
-    char digits[20];
-    int count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.')
-            digits[count++] = *p;
-    }
-    bool negative_exponent = p[1] == '-';
-    int exponent = 0;
-    std::from_chars(p + 2, end, exponent);
-    if (negative_exponent)
-        exponent = -exponent;
-    int point = exponent + 1;  // digits before the decimal point
-    if (point > -4 && point <= 16) {
-        if (point <= 0) {
-            *o++ = '0';
-            *o++ = '.';
-            o = std::fill_n(o, -point, '0');
-            o = std::copy_n(digits, count, o);
-        } else if (point >= count) {
-            o = std::copy_n(digits, count, o);
-            o = std::fill_n(o, point - count, '0');
-            *o++ = '.';
-            *o++ = '0';
-        } else {
-            o = std::copy_n(digits, point, o);
-            *o++ = '.';
-            o = std::copy_n(digits + point, count - point, o);
-        }
-    } else {
-        *o++ = digits[0];
-        if (count > 1) {
-            *o++ = '.';
-            o = std::copy_n(digits + 1, count - 1, o);
-        }
-        *o++ = 'e';
-        *o++ = exponent < 0 ? '-' : '+';
-        int magnitude = exponent < 0 ? -exponent : exponent;
-        if (magnitude < 10)
-            *o++ = '0';
-        o = std::to_chars(o, o + 4, magnitude).ptr;
-    }
-    return static_cast<size_t>(o - out);
-}
-
-int write_double(Text& text, double d)
-{
-    char repr[32];
-    return text.ascii(repr, float_repr(d, repr));
-}
-
-// repr(k / 255) for the usual components k from 0 to 255, made once at load
-// by the interpreter's own float formatting.
+// repr(k / 255) for the usual components k from 0 to 255, made once at load.
 struct Quotient {
-    char text[27];
+    char text[number_chars];
     unsigned char size;
 };
 Quotient quotients[256];
@@ -281,39 +142,27 @@ Quotient quotients[256];
 int make_quotients()
 {
     for (int k = 0; k < 256; ++k) {
-        char* s = PyOS_double_to_string(k / 255.0, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-        if (!s)
-            return -1;
-        size_t n = std::strlen(s);
-        if (n > sizeof quotients[k].text) {
-            PyMem_Free(s);
-            PyErr_SetString(PyExc_SystemError, "unexpected float repr length");
-            return -1;
-        }
-        std::memcpy(quotients[k].text, s, n);
-        quotients[k].size = static_cast<unsigned char>(n);
-        PyMem_Free(s);
+        char* end = write_double(k / 255.0, quotients[k].text);
+        quotients[k].size = static_cast<unsigned char>(end - quotients[k].text);
     }
     return 0;
 }
 
-// Writes format(x, ""); ints and floats without a detour through objects.
+// Appends format(x, ""); ints and floats without a detour through objects.
 // May run Python code (a component's __format__).
-int write_formatted(Text& text, PyObject* x)
+int append_formatted(TextBuilder& out, PyObject* x)
 {
-    if (PyLong_CheckExact(x)) {
-        int overflow;
-        long v = PyLong_AsLongAndOverflow(x, &overflow);
-        if (!overflow) {
-            char digits[24];
-            auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-            return text.ascii(digits, static_cast<size_t>(end - digits));
-        }
-    } else if (PyFloat_CheckExact(x)) {
-        return write_double(text, PyFloat_AS_DOUBLE(x));
-    }
-    Ref s = Ref::steal(PyObject_Format(x, str_empty));
-    return s ? text.str(s.get()) : -1;
+    int written = append_number(out, x);
+    if (written != 0)
+        return written < 0 ? -1 : 0;
+    Ref text = Ref::steal(PyObject_Format(x, str_empty));
+    return text ? out.append(text.get()) : -1;
+}
+
+int append_double(TextBuilder& out, double d)
+{
+    char text[number_chars];
+    return out.append_ascii(text, write_double(d, text) - text);
 }
 
 // A component of the normalised form: value[i] / 255 as a native double when
@@ -325,17 +174,17 @@ struct Component {
     double d = 0;
     int k = 0;
 
-    int write(Text& text) const
+    int write(TextBuilder& out) const
     {
         switch (kind) {
         case quotient:
-            return text.ascii(quotients[k].text, quotients[k].size);
+            return out.append_ascii(quotients[k].text, quotients[k].size);
         case real:
-            return write_double(text, d);
+            return append_double(out, d);
         case object:
             break;
         }
-        return write_formatted(text, value.get());
+        return append_formatted(out, value.get());
     }
 };
 
@@ -404,12 +253,12 @@ PyObject* render_normalised(PyObject* value, Py_ssize_t count)
             parts[i].value = std::move(item);
         }
     }
-    Text text;
+    TextBuilder out;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if ((i > 0 && text.ascii(", ", 2) < 0) || parts[i].write(text) < 0)
+        if ((i > 0 && out.append_ascii(", ") < 0) || parts[i].write(out) < 0)
             return nullptr;
     }
-    return text.finish();
+    return out.finish().release();
 }
 
 // "rgb({0}, {1}, {2})" or "rgba({0}, {1}, {2}, {3})" formatted with *value:
@@ -428,8 +277,8 @@ PyObject* render_css(PyObject* value, Py_ssize_t count)
     for (Py_ssize_t i = 0; i < count && i < given; ++i)
         parts[i] = Ref::borrow(source[i]);
 
-    Text text;
-    if (count == 3 ? text.ascii("rgb(", 4) < 0 : text.ascii("rgba(", 5) < 0)
+    TextBuilder out;
+    if ((count == 3 ? out.append_ascii("rgb(") : out.append_ascii("rgba(")) < 0)
         return nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i >= given) {
@@ -437,12 +286,12 @@ PyObject* render_css(PyObject* value, Py_ssize_t count)
                          "Replacement index %zd out of range for positional args tuple", i);
             return nullptr;
         }
-        if ((i > 0 && text.ascii(", ", 2) < 0) || write_formatted(text, parts[i].get()) < 0)
+        if ((i > 0 && out.append_ascii(", ") < 0) || append_formatted(out, parts[i].get()) < 0)
             return nullptr;
     }
-    if (text.ascii(")", 1) < 0)
+    if (out.append_ascii(')') < 0)
         return nullptr;
-    return text.finish();
+    return out.finish().release();
 }
 
 bool is_css(PyObject* format)

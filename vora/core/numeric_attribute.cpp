@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "common/args.hpp"
+#include "common/numbers.hpp"
 #include "vora/core/attribute_type.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/messages.hpp"
@@ -214,133 +215,6 @@ Ref format_as_exact_str(PyObject* x)
     return Ref::steal(PyUnicode_FromObject(text.get()));
 }
 
-// ASCII text followed by units (an exact str, or nullptr for none), as one
-// new str allocated at its final size and width.
-PyObject* join_ascii(const char* text, Py_ssize_t length, PyObject* units)
-{
-    Py_ssize_t unit_length = units ? PyUnicode_GET_LENGTH(units) : 0;
-    Py_UCS4 maxchar = units ? PyUnicode_MAX_CHAR_VALUE(units) : 0x7f;
-    PyObject* out = PyUnicode_New(length + unit_length, maxchar < 0x7f ? 0x7f : maxchar);
-    if (!out)
-        return nullptr;
-    int kind = PyUnicode_KIND(out);
-    void* data = PyUnicode_DATA(out);
-    if (kind == PyUnicode_1BYTE_KIND) {
-        std::memcpy(data, text, static_cast<size_t>(length));
-        if (unit_length)
-            std::memcpy(static_cast<char*>(data) + length, PyUnicode_DATA(units),
-                        static_cast<size_t>(unit_length));
-        return out;
-    }
-    for (Py_ssize_t i = 0; i < length; ++i)
-        PyUnicode_WRITE(kind, data, i, static_cast<Py_UCS4>(text[i]));
-    if (PyUnicode_CopyCharacters(out, length, units, 0, unit_length) < 0) {
-        Py_DECREF(out);
-        return nullptr;
-    }
-    return out;
-}
-
-// The decimal digits of v into the end of buffer; returns where they start.
-char* decimal(Py_ssize_t v, char* end)
-{
-    size_t u = v < 0 ? 0 - static_cast<size_t>(v) : static_cast<size_t>(v);
-    do {
-        *--end = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (v < 0)
-        *--end = '-';
-    return end;
-}
-
-// repr(x) for the floats that settings hold in practice (12.5, 0.75, 1920.0):
-// values from 1e-4 to 2**50 that are m / 10**k for some integer m. The first
-// k that reads back as x gives the shortest digits, as float.__repr__ has
-// them; below 2**50 the fraction closest to x is the only one that reads
-// back, so rounding x * 10**k finds it. Writes into out (32 bytes) and
-// returns the length, or 0 for other values, which take the interpreter's
-// own (much slower) conversion.
-Py_ssize_t short_float_repr(double x, char* out)
-{
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                                        1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
-    constexpr double limit = 0x1p50;
-    char* o = out;
-    if (std::signbit(x))
-        *o++ = '-';
-    double a = std::fabs(x);
-    if (a == 0.0) {
-        std::memcpy(o, "0.0", 3);
-        return o + 3 - out;
-    }
-    if (!(a >= 1e-4 && a < limit))
-        return 0;
-    for (int k = 0; k < static_cast<int>(std::size(powers)); ++k) {
-        double scaled = a * powers[k];
-        if (scaled >= limit)
-            return 0;
-        double m = std::nearbyint(scaled);
-        if (m / powers[k] != a)
-            continue;
-        char buffer[24];
-        char* end = buffer + sizeof buffer;
-        char* digits = decimal(static_cast<Py_ssize_t>(m), end);
-        int n = static_cast<int>(end - digits);
-        int point = n - k;  // digits before the decimal point; -3 at least
-        auto put = [&](const char* from, int count) {
-            std::memcpy(o, from, static_cast<size_t>(count));
-            o += count;
-        };
-        if (k == 0) {
-            put(digits, n);
-            put(".0", 2);
-        } else if (point > 0) {
-            put(digits, point);
-            *o++ = '.';
-            put(digits + point, k);
-        } else {
-            put("0.000", 2 - point);
-            put(digits, n);
-        }
-        return o - out;
-    }
-    return 0;
-}
-
-// "{0}{1}" or "{0}" for the numbers almost every element holds, exact ints
-// below 2**30 and exact floats, with units an exact str or nullptr:
-// format(x, "") is str(x) for both, written straight into *text.
-// Returns 1 with *text set, 0 for a value of another kind, -1 on error.
-int render_plain_number(PyObject* value, PyObject* units, Ref* text)
-{
-    if (PyLong_CheckExact(value) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
-        char buffer[24];
-        char* end = buffer + sizeof buffer;
-        char* start = decimal(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(value)), end);
-        *text = Ref::steal(join_ascii(start, end - start, units));
-        return *text ? 1 : -1;
-    }
-    if (PyFloat_CheckExact(value)) {
-        char buffer[32];
-        if (Py_ssize_t length = short_float_repr(PyFloat_AS_DOUBLE(value), buffer)) {
-            *text = Ref::steal(join_ascii(buffer, length, units));
-            return *text ? 1 : -1;
-        }
-        // float.__repr__'s own conversion.
-        char* repr = PyOS_double_to_string(PyFloat_AS_DOUBLE(value), 'r', 0, Py_DTSF_ADD_DOT_0,
-                                           nullptr);
-        if (!repr) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        *text = Ref::steal(join_ascii(repr, static_cast<Py_ssize_t>(std::strlen(repr)), units));
-        PyMem_Free(repr);
-        return *text ? 1 : -1;
-    }
-    return 0;
-}
-
 // The stored value followed by the owner's unit, if any: "{0}{1}" or "{0}".
 template <class BaseRecord>
 PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
@@ -360,11 +234,23 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     int has_units = exact ? PyUnicode_GET_LENGTH(units.get()) != 0 : PyObject_IsTrue(units.get());
     if (has_units < 0)
         return nullptr;
-    if (!has_units || exact) {
-        Ref text;
-        int plain = render_plain_number(value.get(), has_units ? units.get() : nullptr, &text);
-        if (plain != 0)
-            return text.release();
+    char digits[number_chars];
+    Py_ssize_t n;
+    if ((!has_units || exact) && (n = write_number(value.get(), digits)) != 0) {
+        // The numbers almost every element holds, exact ints and floats,
+        // written straight from the value.
+        TextSize size;
+        size.add(n);
+        if (has_units)
+            size.add(units.get());
+        TextBuilder out;
+        if (out.open(size) < 0)
+            return nullptr;
+        // Opened at its measured size: the appends cannot fail.
+        out.append_ascii(digits, n);
+        if (has_units)
+            out.append(units.get());
+        return out.finish().release();
     }
     Ref number = format_as_exact_str(value.get());
     if (!number || !has_units)

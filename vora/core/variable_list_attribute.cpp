@@ -1,6 +1,7 @@
 // _VariableListAttribute: one, two or four CSS lengths expanded to the
 // property's length (margin, padding) and rendered space-separated.
 #include "common/args.hpp"
+#include "common/sequence.hpp"
 #include "vora/core/attribute_type.hpp"
 #include "vora/core/item_text.hpp"
 #include "vora/core/keywords.hpp"

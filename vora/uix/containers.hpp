@@ -11,6 +11,7 @@
 
 #include "common/errors.hpp"
 #include "common/ref.hpp"
+#include "common/sequence.hpp"
 
 namespace vora::html {
 
@@ -115,43 +116,6 @@ VORA_COLD void raise_dict_keys_changed() noexcept;
 // does, with the texts "too many values to unpack (expected 2)" and "need
 // more than N value(s) to unpack". May run Python code (iteration).
 int unpack_pair(PyObject* item, Ref& key, Ref& value) noexcept;
-
-// Calls each(item) for every item of a sequence obtained from items() or
-// values(): an exact list or tuple by index, anything else through iter().
-// each gets a reference that stays alive for the call. May run Python code.
-template <class F>
-int for_each_in(PyObject* seq, F&& each)
-{
-    if (PyList_CheckExact(seq)) {
-        // Re-read the size each time: the items' code may change the list.
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
-            Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
-            if (each(item.get()) < 0)
-                return -1;
-        }
-        return 0;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        // The caller owns seq, and a tuple keeps its items.
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq); ++i) {
-            if (each(PyTuple_GET_ITEM(seq, i)) < 0)
-                return -1;
-        }
-        return 0;
-    }
-    Ref iter = Ref::steal(PyObject_GetIter(seq));
-    if (!iter)
-        return -1;
-    for (;;) {
-        PyObject* next;
-        int status = PyIter_NextItem(iter.get(), &next);
-        if (status <= 0)
-            return status;
-        Ref item = Ref::steal(next);
-        if (each(item.get()) < 0)
-            return -1;
-    }
-}
 
 // Walks an exact dict in insertion order, calling f(key, value) with
 // references held for the call, and ends as the dict iterator does when f

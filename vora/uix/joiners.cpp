@@ -2,9 +2,9 @@
 // attribute containers joined into the text of its markup.
 #include "common/args.hpp"
 #include "common/dict.hpp"
+#include "common/text.hpp"
 #include "containers.hpp"
 #include "html.hpp"
-#include "text.hpp"
 
 namespace vora::html {
 
@@ -59,15 +59,16 @@ PyObject* join_style_impl(PyObject* container) noexcept
     if (entries == 0)
         return new_empty_str();
     size.add(3 * entries - 1);  // ": " in each entry, ";" between entries
-    TextWriter out;
-    if (!out.open(size))
+    TextBuilder out;
+    if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < entries; ++i) {
         if (i > 0)
-            out.ascii(';');
-        out.raw(texts[2 * i]);
-        out.ascii(": ");
-        out.raw(texts[2 * i + 1]);
+            out.append_ascii(';');
+        out.append(texts[2 * i]);
+        out.append_ascii(": ");
+        out.append(texts[2 * i + 1]);
     }
     return out.finish().release();
 }
@@ -135,13 +136,14 @@ PyObject* join_cls_impl(PyObject* default_cls, PyObject* container) noexcept
     if (count == 1 && PyUnicode_CheckExact(pieces[0]))
         return Py_NewRef(pieces[0]);
     size.add(count - 1);
-    TextWriter out;
-    if (!out.open(size))
+    TextBuilder out;
+    if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i > 0)
-            out.ascii(' ');
-        out.raw(pieces[i]);
+            out.append_ascii(' ');
+        out.append(pieces[i]);
     }
     return out.finish().release();
 }
@@ -253,20 +255,21 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
     if (entries == 0)
         return new_empty_str();
     size.add(entries - 1);  // the spaces between entries
-    TextWriter out;
-    if (!out.open(size))
+    TextBuilder out;
+    if (out.open(size) < 0)
         return nullptr;
+    // Opened at its measured size: the appends cannot fail.
     for (Py_ssize_t i = 0; i < entries; ++i) {
         if (i > 0)
-            out.ascii(' ');
+            out.append_ascii(' ');
         PyObject* key_text = texts[2 * i];
         if (key_text) {
-            out.raw(key_text);
-            out.ascii("=\"");
-            out.escaped(texts[2 * i + 1], extras[i]);
-            out.ascii('"');
+            out.append(key_text);
+            out.append_ascii("=\"");
+            out.append_escaped(texts[2 * i + 1], extras[i]);
+            out.append_ascii('"');
         } else {
-            out.escaped(texts[2 * i + 1], extras[i]);
+            out.append_escaped(texts[2 * i + 1], extras[i]);
         }
     }
     return out.finish().release();

@@ -1,9 +1,9 @@
 // render_default_html: an element's prepared pieces put into the markup of
 // the default element template, exactly as the template engine writes it.
 #include "common/args.hpp"
+#include "common/text.hpp"
 #include "containers.hpp"
 #include "html.hpp"
-#include "text.hpp"
 
 namespace vora::html {
 
@@ -85,31 +85,32 @@ PyObject* render_default_html_impl(PyObject* tagname, PyObject* tagid, PyObject*
     size.add(attrs);
     size.add(inner);
 
-    TextWriter out;
-    if (!out.open(size))
+    TextBuilder out;
+    if (out.open(size) < 0)
         return nullptr;
-    out.ascii('<');
-    out.escaped(tag.text, tag.extra);
-    out.ascii(" id=\"");
-    out.escaped(eid.text, eid.extra);
-    out.ascii("\" ");
+    // Opened at its measured size: the appends cannot fail.
+    out.append_ascii('<');
+    out.append_escaped(tag.text, tag.extra);
+    out.append_ascii(" id=\"");
+    out.append_escaped(eid.text, eid.extra);
+    out.append_ascii("\" ");
     if (has_cls) {
-        out.ascii(" class=\"");
-        out.escaped(cls_e.text, cls_e.extra);
-        out.ascii("\" ");
+        out.append_ascii(" class=\"");
+        out.append_escaped(cls_e.text, cls_e.extra);
+        out.append_ascii("\" ");
     }
     if (has_style) {
-        out.ascii(" style=\"");
-        out.escaped(style_e.text, style_e.extra);
-        out.ascii("\" ");
+        out.append_ascii(" style=\"");
+        out.append_escaped(style_e.text, style_e.extra);
+        out.append_ascii("\" ");
     }
-    out.ascii(' ');
-    out.raw(attrs);
-    out.ascii(" >");
-    out.raw(inner);
-    out.ascii("</");
-    out.escaped(tag.text, tag.extra);
-    out.ascii('>');
+    out.append_ascii(' ');
+    out.append(attrs);
+    out.append_ascii(" >");
+    out.append(inner);
+    out.append_ascii("</");
+    out.append_escaped(tag.text, tag.extra);
+    out.append_ascii('>');
     return out.finish().release();
 }
 

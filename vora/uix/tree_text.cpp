@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
-namespace vora {
+namespace vora::tree {
 
 namespace {
 
@@ -211,4 +211,4 @@ Ref TextBuilder::finish() noexcept
     return Ref::steal(str);
 }
 
-}  // namespace vora
+}  // namespace vora::tree

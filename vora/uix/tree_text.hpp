@@ -1,5 +1,5 @@
 // TEMPORARY: a minimal stand-in for the shared TextBuilder that is moving into
-// common/ (namespace vora, the same API), so that the page walk can be written
+// common/ (the same API, kept in namespace vora::tree until then), so that the page walk can be written
 // against it now; it goes when the shared one lands. What the walk needs
 // beyond the shared API is marked "walk:" below (append_escaped_text, cut,
 // truncate): those move into the shared builder.
@@ -13,9 +13,9 @@
 
 #include "common/errors.hpp"
 #include "common/ref.hpp"
-#include "text.hpp"
+#include "common/text.hpp"
 
-namespace vora {
+namespace vora::tree {
 
 // Builds one str, growing as text arrives: the text is written straight into
 // a str that widens from ASCII to 1-, 2- and 4-byte characters as wider text
@@ -116,7 +116,7 @@ private:
                 found |= p[i] < 64 ? special >> p[i] & 1 : 0;
             return found == 0;
         }
-        return html::escape_extra(s) == 0;
+        return vora::escape_extra(s) == 0;
     }
 
     bool fits(Py_ssize_t n, Py_UCS4 maxchar) const noexcept
@@ -158,4 +158,4 @@ private:
     bool narrowable_ = false;
 };
 
-}  // namespace vora
+}  // namespace vora::tree

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "common/errors.hpp"
+#include "common/sequence.hpp"
 #include "containers.hpp"
 #include "html.hpp"
 #include "tree.hpp"
@@ -702,7 +703,7 @@ int Walk::children(PyObject* kids) noexcept
     Py_ssize_t bad_index = -1;
     Ref bad;
     Py_ssize_t index = 0;
-    int status = html::for_each_in(kids, [&](PyObject* kid) {
+    int status = vora::for_each_in(kids, [&](PyObject* kid) {
         if (PyList_CheckExact(kids) && index + 2 < PyList_GET_SIZE(kids))
             prefetch_object(PyList_GET_ITEM(kids, index + 2));
         Ref markup;

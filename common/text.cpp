@@ -1,6 +1,7 @@
-// HTML escaping identical to html.escape(s, quote=True), and the copy loops
-// of TextWriter for every pair of source and result widths.
-#include "text.hpp"
+// The escaping of html.escape(s, quote=True), counted and applied while
+// copying, and TextBuilder's slower paths: allocation at a measured size,
+// growth and widening, and the finished str.
+#include "common/text.hpp"
 
 #include <cstdint>
 
@@ -8,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vora::html {
+namespace vora {
 
 namespace {
 
@@ -141,6 +142,19 @@ decltype(auto) with_kind(int kind, void* data, F&& f) noexcept
     }
 }
 
+// Copies n code units of one width into storage of the same or a wider one.
+void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
+{
+    if (src_kind == dst_kind) {
+        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
+        return;
+    }
+    assert(src_kind < dst_kind);
+    with_kind(src_kind, src, [&](auto* in) {
+        with_kind(dst_kind, dst, [&](auto* out) { widen_copy(in, n, out); });
+    });
+}
+
 }  // namespace
 
 Py_ssize_t escape_extra(PyObject* s) noexcept
@@ -150,24 +164,108 @@ Py_ssize_t escape_extra(PyObject* s) noexcept
     });
 }
 
-void TextWriter::widen(const void* src, int kind, Py_ssize_t n) noexcept
+// Room for n more characters up to maxchar: the str grows in place while it
+// is wide enough, else the text moves to a new, wider str. Capacity grows by
+// half again, so a text built piece by piece is copied a bounded number of
+// times.
+int TextBuilder::make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept
 {
-    assert(kind < kind_);
-    with_kind(kind, src, [&](auto* in) {
-        with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) { widen_copy(in, n, out); });
-    });
+    Py_ssize_t needed = add_length(pos_, n);
+    Py_ssize_t capacity = needed <= capacity_ ? capacity_ : add_length(needed, needed / 2);
+    Py_UCS4 wanted = maxchar_ | maxchar;
+    if (str_ && wanted == limit_) {
+        if (PyUnicode_Resize(&str_, capacity) < 0)
+            return -1;
+    } else {
+        PyObject* wider = PyUnicode_New(capacity, wanted);
+        if (!wider)
+            return -1;
+        char* data = static_cast<char*>(PyUnicode_DATA(wider));
+        int kind = PyUnicode_KIND(wider);
+        copy_units(data_, kind_, data, kind, pos_);
+        Py_XSETREF(str_, wider);
+        kind_ = kind;
+        limit_ = PyUnicode_MAX_CHAR_VALUE(wider);
+    }
+    data_ = static_cast<char*>(PyUnicode_DATA(str_));
+    capacity_ = capacity;
+    return 0;
 }
 
-void TextWriter::escape_into(PyObject* s, Py_ssize_t extra) noexcept
+// Room for n more characters up to maxchar (0x7f, 0xff, 0xffff or 0x10ffff):
+// a measured text has it by its measure, a grown one makes it.
+int TextBuilder::reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept
+{
+    if (measured_kind_ != 0) {
+        assert(within_measure(n, maxchar) && "text beyond its measure");
+        return 0;
+    }
+    if ((maxchar > limit_ || n > capacity_ - pos_) && make_room(n, maxchar) < 0) [[unlikely]]
+        return -1;
+    maxchar_ |= maxchar;
+    return 0;
+}
+
+// The appends that are not a plain copy: into a grown text, or of narrower
+// text into a measured one.
+int TextBuilder::append_other(PyObject* s) noexcept
 {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    if (reserve(n, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
+        return -1;
+    int kind = PyUnicode_KIND(s);
+    if (kind == kind_) [[likely]]
+        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
+    else
+        copy_units(PyUnicode_DATA(s), kind, data_ + pos_ * kind_, kind_, n);
+    pos_ += n;
+    return 0;
+}
+
+int TextBuilder::append_ascii_other(const char* text, Py_ssize_t n) noexcept
+{
+    if (reserve(n, 0x7f) < 0)
+        return -1;
+    if (kind_ == PyUnicode_1BYTE_KIND) [[likely]]
+        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
+    else
+        copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
+    pos_ += n;
+    return 0;
+}
+
+int TextBuilder::append_char_other(char c) noexcept
+{
+    return append_ascii_other(&c, 1);
+}
+
+int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
+{
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    Py_ssize_t total = add_length(n, extra);
+    if (reserve(total, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
+        return -1;
     with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* in) {
         with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) {
             [[maybe_unused]] auto* end = escape_copy(in, n, out);
-            assert(end - out == n + extra);
+            assert(end - out == total);
         });
     });
-    pos_ += n + extra;
+    pos_ += total;
+    return 0;
 }
 
-}  // namespace vora::html
+Ref TextBuilder::finish_grown() noexcept
+{
+    Ref out;
+    if (!str_) {
+        out = Ref::steal(new_empty_str());
+    } else if (pos_ == capacity_ || PyUnicode_Resize(&str_, pos_) == 0) [[likely]] {
+        out = Ref::steal(str_);
+        str_ = nullptr;
+    }
+    reset();
+    return out;
+}
+
+}  // namespace vora

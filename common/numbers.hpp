@@ -1,0 +1,65 @@
+// Numbers as text: exact ints and floats written exactly as format(x, "")
+// writes them (which is str(x) and repr(x) for both), for every value.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+
+#include "common/text.hpp"
+
+namespace vora {
+
+// Room that write_integer and write_double need at out.
+inline constexpr std::size_t number_chars = 32;
+
+// The decimal digits of v, as str(v); returns the end of the text. Digit by
+// digit, inline: std::to_chars took twice the instructions on the short
+// numbers that settings hold.
+inline char* write_integer(long long v, char* out) noexcept
+{
+    unsigned long long u = static_cast<unsigned long long>(v);
+    if (v < 0) {
+        *out++ = '-';
+        u = 0 - u;
+    }
+    int count = 1;
+    for (unsigned long long bound = 10; count < 20 && u >= bound; bound *= 10)
+        ++count;
+    char* end = out + count;
+    char* p = end;
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    return end;
+}
+
+// repr(d): the shortest digits that read back as d, laid out as float's repr
+// lays them out; returns the end of the text.
+char* write_double(double d, char* out) noexcept;
+
+// format(x, "") of an exact int within 64 bits or an exact float, written
+// at out (number_chars); returns its length, or 0 for any other x.
+inline Py_ssize_t write_number(PyObject* x, char* out) noexcept
+{
+    if (PyLong_CheckExact(x)) {
+        auto* n = reinterpret_cast<PyLongObject*>(x);
+        if (PyUnstable_Long_IsCompact(n)) [[likely]]
+            return write_integer(PyUnstable_Long_CompactValue(n), out) - out;
+        int overflow;
+        long long v = PyLong_AsLongLongAndOverflow(x, &overflow);
+        return overflow ? 0 : write_integer(v, out) - out;
+    }
+    if (PyFloat_CheckExact(x))
+        return write_double(PyFloat_AS_DOUBLE(x), out) - out;
+    return 0;
+}
+
+// Appends format(x, "") of an exact int or an exact float: digits straight
+// from the value, from the interpreter only for an int beyond 64 bits.
+// Returns 1 when written, 0 when x is neither (nothing written, no
+// exception), -1 on error.
+int append_number(TextBuilder& out, PyObject* x) noexcept;
+
+}  // namespace vora
