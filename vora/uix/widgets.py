@@ -19,7 +19,12 @@ from vora.uix.element import Element
 def js_string(text):
     """text as a single-quoted JavaScript string literal: an id or event name
     with a quote or a backslash in it stays one string."""
-    return "'" + json.dumps(str(text))[1:-1].replace("'", "\\'") + "'"
+    text = str(text)
+    if text.isascii() and text.isalnum():
+        # Most ids and every event name: nothing to escape, and the JSON
+        # encoder would be most of the handler's time.
+        return "'" + text + "'"
+    return "'" + json.dumps(text)[1:-1].replace("'", "\\'") + "'"
 
 
 def emit_event(obj, event, prevent_default, event_args, event_js, dispatch):
