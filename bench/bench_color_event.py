@@ -8,22 +8,21 @@ Both sides are called the same way, as a bound method with the owner:
 from vora.core._attributes import _ColorAttribute, _GenericEventAttribute
 from vora.core._event import EventDispatcher
 from vora.core.properties import BooleanProperty
+from python_descriptor import PyDescriptor
 from timing import Case, compare, goal
 
 
-class PyColor:
+class PyColor(PyDescriptor):
     """The colour rendering rules in Python."""
 
     def __init__(self, format=""):
+        super().__init__()
         self.format = format
-        self.values = {}
 
     def attrvalue(self, obj):
         value = self.values.get(obj)
-        if value is None:
-            return ""
-        if isinstance(value, str):
-            return value
+        if value is None or isinstance(value, str):
+            return value or ""
         if len(value) == 3:
             if self.format == "css":
                 return "rgb({0}, {1}, {2})".format(*value)
@@ -33,23 +32,17 @@ class PyColor:
         return "{}, {}, {}, {}".format(value[0] / 255, value[1] / 255, value[2] / 255, value[3])
 
 
-class PyEvent:
+class PyEvent(PyDescriptor):
     """The event rendering rules in Python."""
 
-    def __init__(self, name, eventhandler=None, prevent_default=False, eventargs=None,
-                 eventjs="", dispatch=True, attrname=""):
-        self.name = name
-        self._attrname = attrname
+    def __init__(self, eventhandler=None, prevent_default=False, eventargs=None, eventjs="",
+                 dispatch=True, attrname=""):
+        super().__init__(attrname)
         self.eventhandler = eventhandler
         self.prevent_default = bool(prevent_default)
         self.dispatch = bool(dispatch)
         self.eventargs = eventargs if eventargs else {}
         self.eventjs = eventjs
-        self.values = {}
-
-    @property
-    def attrname(self):
-        return self._attrname or self.name.replace("_", "-")
 
     def attrvalue(self, obj):
         if not self.values.get(obj):
@@ -83,8 +76,8 @@ class Box(EventDispatcher):
 class PyBox:
     color = PyColor()
     background = PyColor(format="css")
-    onclick = PyEvent("onclick", eventhandler="go()")
-    onchange = PyEvent("onchange", eventhandler=handler)
+    onclick = PyEvent(eventhandler="go()")
+    onchange = PyEvent(eventhandler=handler)
 
 
 def main():

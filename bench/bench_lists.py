@@ -10,48 +10,23 @@ logical attribute.
 from vora.core._attributes import (
     _BooleanAttribute, _ListAttribute, _LogicalAttribute, _VariableListAttribute)
 from vora.core._event import EventDispatcher
+from python_descriptor import PyDescriptor
 from timing import Case, compare, goal
-
-
-class PyAttribute:
-    """The common part: per-owner values and the resolved attribute name."""
-
-    def __init__(self, attrname=""):
-        self._attrname = attrname
-        self.values = {}
-        self.name = None
-
-    def __set_name__(self, owner, name):
-        self.name = name
-
-    def __get__(self, obj, owner=None):
-        return self if obj is None else self.values.get(obj)
-
-    def __set__(self, obj, value):
-        self.values[obj] = value
-
-    @property
-    def attrname(self):
-        if self._attrname:
-            return self._attrname
-        return self.name.replace("_", "-")
 
 
 def _text(item):
     return item if type(item) is str else str(item)
 
 
-class PyVariableList(PyAttribute):
+class PyVariableList(PyDescriptor):
     def attrvalue(self, obj):
         value = self.values.get(obj)
-        if value is None:
-            return ""
-        if isinstance(value, str):
-            return value
+        if value is None or isinstance(value, str):
+            return value or ""
         return " ".join([_text(item) for item in value])
 
 
-class PyList(PyAttribute):
+class PyList(PyDescriptor):
     def attrvalue(self, obj):
         value = self.values.get(obj)
         if not value:
@@ -59,12 +34,12 @@ class PyList(PyAttribute):
         return ", ".join([_text(item) for item in value])
 
 
-class PyBoolean(PyAttribute):
+class PyBoolean(PyDescriptor):
     def attrvalue(self, obj):
         return self.attrname if self.values.get(obj) else ""
 
 
-class PyLogical(PyAttribute):
+class PyLogical(PyDescriptor):
     def attrvalue(self, obj):
         value = self.values.get(obj)
         if value is None:

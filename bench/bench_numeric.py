@@ -6,35 +6,25 @@ one holding 12.5 with units "%".
 
 from vora.core._attributes import _BoundedNumericAttribute, _NumericAttribute
 from vora.core._event import EventDispatcher
+from python_descriptor import PyDescriptor
 from timing import Case, compare, goal
 
 
-class PyNumeric:
-    """A descriptor keeping one value per owner and rendering it with its unit."""
+class PyNumeric(PyDescriptor):
+    """A value rendered with its unit."""
 
     def __init__(self, units="", options=()):
+        super().__init__()
         self.units = units
         self.options = list(options)
-        self.values = {}
-
-    def __set_name__(self, owner, name):
-        self.name = name
-
-    def __get__(self, obj, owner=None):
-        return self if obj is None else self.values.get(obj)
-
-    def __set__(self, obj, value):
-        self.values[obj] = value
 
     def get_units(self, obj):
         return self.units
 
     def attrvalue(self, obj):
         value = self.values.get(obj)
-        if value is None:
-            return ""
-        if isinstance(value, str):
-            return value
+        if value is None or isinstance(value, str):
+            return value or ""
         units = self.get_units(obj)
         return "{0}{1}".format(value, units) if units else "{0}".format(value)
 
