@@ -5,17 +5,8 @@ import itertools
 from html import escape
 from types import SimpleNamespace
 
-from vora.core._attributes import (
-    _Attribute,
-    _BooleanAttribute,
-    _BoundedNumericAttribute,
-    _ColorAttribute,
-    _GenericEventAttribute,
-    _ListAttribute,
-    _LogicalAttribute,
-    _NumericAttribute,
-    _VariableListAttribute,
-)
+from vora.core import _attributes
+from vora.core._attributes import _Attribute, _BooleanAttribute
 from vora.core._event import EventDispatcher
 from vora.uix._html import (
     DEFAULT_HTML_TPL,
@@ -26,17 +17,9 @@ from vora.uix._html import (
 )
 from vora.uix._tree import render_tree
 
-ATTRIBUTE_TYPES = (
-    _Attribute,
-    _NumericAttribute,
-    _BoundedNumericAttribute,
-    _BooleanAttribute,
-    _LogicalAttribute,
-    _VariableListAttribute,
-    _ListAttribute,
-    _ColorAttribute,
-    _GenericEventAttribute,
-)
+# The setting types: the nine descriptor types of the attribute module.
+ATTRIBUTE_TYPES = tuple(
+    value for name, value in vars(_attributes).items() if name.endswith("Attribute"))
 
 _ids = itertools.count(1)
 
