@@ -21,7 +21,8 @@ from vora.uix.element import render_python  # noqa: E402
 
 # (table rows, form fields): about 10, 100, 1,000, the main job's 7,086,
 # 10,000 and 100,000 elements.
-SIZES = ((0, 1), (8, 8), (130, 24), (1000, 24), (1420, 24), (14280, 24))
+MAIN_JOB = (1000, 24)
+SIZES = ((0, 1), (8, 8), (130, 24), MAIN_JOB, (1420, 24), (14280, 24))
 
 
 def best_ns_per_element(renders, elements, seconds, batch=0.02):
@@ -65,6 +66,8 @@ def main():
     for table_rows, fields in SIZES:
         page = build_page(table_rows, fields)
         elements = count_elements(page)
+        if (table_rows, fields) == MAIN_JOB:
+            main_job = elements
         markup = page.render()
         assert markup == render_python(page) == reference.render(page)
         del markup
@@ -79,15 +82,15 @@ def main():
 
     typical = min(rows, key=lambda n: abs(n - 1000))
     largest = max(rows)
-    native, walk, engine, memory = rows[typical]
-    flat = rows[largest][0] / native
+    native, walk, engine, memory = rows[main_job]
+    flat = rows[largest][0] / rows[typical][0]
     # A small page's peak is mostly the template engine's fixed cost for the
     # page's own template; the goal is for pages of the typical size and up.
     heaviest = max(row[3] for n, row in rows.items() if n >= typical)
     print()
-    ok = goal(f"native walk at least 15x the template engine per element on the page of "
-              f"{typical:,} elements ({engine / native:.1f}x)", engine / native >= 15)
-    ok &= goal(f"native walk at least 3x the Python walk on the page of {typical:,} elements "
+    ok = goal(f"native walk at least 15x the template engine per element on the main job's "
+              f"page of {main_job:,} elements ({engine / native:.1f}x)", engine / native >= 15)
+    ok &= goal(f"native walk at least 3x the Python walk on the main job's page "
                f"({walk / native:.1f}x)", walk / native >= 3)
     ok &= goal(f"flat: {largest:,} elements cost at most 1.3x per element what {typical:,} "
                f"cost ({flat:.2f}x)", flat <= 1.3)
