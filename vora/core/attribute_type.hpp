@@ -13,10 +13,12 @@
 //                                          deallocation, in that order
 //   static constexpr auto gc_fields        container fields visited and
 //                                          cleared, in that order
-//   static int set_defaults(T*)            field defaults after allocation
+//   static int set_defaults(T*)            (if any) defaults of its own fields,
+//                                          after the common ones are set
 //   static int init(self, args, kwds)      its __init__
 //   static PyObject* render(self, obj)     the type's own rendering
-// and, for the table entries it replaces or appends, static functions named
+// Every record has the common fields attrtype, sync and attrname.
+// And, for the table entries it replaces or appends, static functions named
 // as the entries: init_storage, compare_value, check, convert (replacing the
 // base's when present), convert_numeric and parse_str (required by the
 // tables that append them). The type object comes from make_attribute_type
@@ -25,6 +27,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <tuple>
 
@@ -37,10 +40,12 @@
 
 namespace vora::attributes {
 
-inline const core::PropertyTable* table_of(PyObject* self)
+// The instance's native table, as a table of the layout its type
+// publishes; a native subclass may have replaced its entries.
+template <class Table = core::PropertyTable>
+const Table* table_of(PyObject* self)
 {
-    return static_cast<const core::PropertyTable*>(
-        reinterpret_cast<core::PropertyRecord*>(self)->table);
+    return static_cast<const Table*>(reinterpret_cast<core::PropertyRecord*>(self)->table);
 }
 
 // ------------------------------------------------------------ allocation
@@ -55,9 +60,14 @@ PyObject* attribute_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
     T* self = reinterpret_cast<T*>(o);
     std::apply([&](auto... field) { ((self->*field = Py_NewRef(Py_None)), ...); },
                T::object_fields);
-    if (T::set_defaults(self) < 0) {
-        Py_DECREF(o);
-        return nullptr;
+    set_field(self->attrtype, Ref::borrow(str_empty));
+    self->sync = 0;
+    set_field(self->attrname, Ref::borrow(str_empty));
+    if constexpr (requires { T::set_defaults; }) {
+        if (T::set_defaults(self) < 0) {
+            Py_DECREF(o);
+            return nullptr;
+        }
     }
     return o;
 }
@@ -145,6 +155,16 @@ template <class T, PyObject* T::*field>
 constexpr PyGetSetDef object_member(const char* name)
 {
     return {name, checked_entry<get_field<T, field>>, nullptr, nullptr, nullptr};
+}
+
+// The getset table of the members most types show, in their order: sync,
+// attrname, attrtype, then the type's own (object_member entries).
+template <class T, class... Own>
+constexpr auto attribute_members(Own... own)
+{
+    return std::array<PyGetSetDef, 4 + sizeof...(Own)>{
+        sync_member<T>(), attrname_member<T>(), object_member<T, &T::attrtype>("attrtype"), own...,
+        PyGetSetDef{}};
 }
 
 // ---------------------------------------------------------- entries

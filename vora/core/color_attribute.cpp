@@ -3,9 +3,11 @@
 #include "common/args.hpp"
 #include "common/numbers.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
 #include "vora/core/messages.hpp"
+#include "vora/core/options.hpp"
 
 namespace vora::attributes {
 
@@ -53,9 +55,6 @@ int ColorAttribute::set_defaults(ColorAttribute* self)
     Ref options = Ref::steal(PyList_New(0));
     if (!options)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str_empty));
-    self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str_empty));
     set_field(self->format, Ref::borrow(str_empty));
     set_field(self->options, std::move(options));
     return 0;
@@ -82,10 +81,7 @@ int ColorAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
         take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, defaultvalue.get()));
-    if (!base_args)
-        return -1;
-    return call_base_init(&ColorAttribute::type, o, base_args.get(), kwargs.get());
+    return call_base_init_with(&ColorAttribute::type, o, defaultvalue.get(), kwargs.get());
 }
 
 // ------------------------------------------------------- native table entries
@@ -106,14 +102,10 @@ PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
 
 PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value)
 {
-    if (value == Py_None)
-        Py_RETURN_NONE;
-    // Held: the containment test runs __eq__, which could re-initialise self.
-    Ref options = Ref::borrow(record(self)->options);
-    int found = PySequence_Contains(options.get(), value);
-    if (found < 0)
+    int kept = kept_as_is<ColorAttribute>(self, value);
+    if (kept < 0)
         return nullptr;
-    if (found)
+    if (kept)
         return Py_NewRef(value);
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         Py_ssize_t n = Py_SIZE(value);
@@ -122,10 +114,8 @@ PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value
                 self, obj, " must have 3 or 4 components (got ", value, ")"));
         return PySequence_List(value);
     }
-    if (PyUnicode_Check(value)) {
-        auto* table = static_cast<const ColorAttributeTable*>(record(self)->base.table);
-        return table->parse_str(self, obj, value);
-    }
+    if (PyUnicode_Check(value))
+        return table_of<ColorAttributeTable>(self)->parse_str(self, obj, value);
     return raise_value_error(
         owner_message_repr(self, obj, " has an invalid format (got ", value, ")"));
 }
@@ -320,33 +310,20 @@ PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef ColorAttribute_getset[] = {
-    sync_member<ColorAttribute>(),
-    attrname_member<ColorAttribute>(),
-    object_member<ColorAttribute, &ColorAttribute::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<ColorAttribute>();
 
-const char ColorAttribute_doc[] =
-    "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: list, defaults to None\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+constexpr auto doc = attribute_doc(
+    "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n", "list, defaults to None",
     "        `options`: list of strings, other possible values which are accepted by the attribute instance\n"
     "        For example some numeric attributes can accept also string values like `inherit`.\n"
     "        'format': 'css' or empty string (default). If format is 'css', the color value will be converted to the proper\n"
-    "        css color attribute (with `rgb` or `rgba` prefix)\n"
-    "    ";
+    "        css color attribute (with `rgb` or `rgba` prefix)\n");
 
 }  // namespace
 
 ColorAttributeTable ColorAttribute::table;
 PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
-    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset);
+    "vora.core._attributes._ColorAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo color_attribute_info =
     attribute_type_info<ColorAttribute>("_ColorAttribute", strings, make_quotients);

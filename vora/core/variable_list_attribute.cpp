@@ -3,10 +3,12 @@
 #include "common/args.hpp"
 #include "common/sequence.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/item_text.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
 #include "vora/core/messages.hpp"
+#include "vora/core/options.hpp"
 
 namespace vora::attributes {
 
@@ -31,9 +33,6 @@ struct VariableListAttribute {
         Ref options = Ref::steal(PyList_New(0));
         if (!options)
             return -1;
-        set_field(self->attrtype, Ref::borrow(str_empty));
-        self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str_empty));
         set_field(self->options, std::move(options));
         return 0;
     }
@@ -127,9 +126,7 @@ PyObject* VariableListAttribute::convert_numeric(PyObject* o, PyObject* obj, PyO
 // Through the instance's table: a native subclass may replace it.
 Ref component(PyObject* o, PyObject* obj, PyObject* x)
 {
-    auto* table = static_cast<const VariableListAttributeTable*>(
-        reinterpret_cast<core::PropertyRecord*>(o)->table);
-    return Ref::steal(table->convert_numeric(o, obj, x));
+    return Ref::steal(table_of<VariableListAttributeTable>(o)->convert_numeric(o, obj, x));
 }
 
 // [a, b] repeated to the target length: [a, b] or [a, b, a, b]; None for
@@ -191,13 +188,10 @@ Ref split(PyObject* value)
 
 PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* value)
 {
-    if (value == Py_None)
-        Py_RETURN_NONE;
-    Ref options = Ref::borrow(record(o)->options);
-    int listed = PySequence_Contains(options.get(), value);
-    if (listed < 0)
+    int kept = kept_as_is<VariableListAttribute>(o, value);
+    if (kept < 0)
         return nullptr;
-    if (listed)
+    if (kept)
         return Py_NewRef(value);
     if (PyList_Check(value) || PyTuple_Check(value))
         return convert_sequence(o, obj, value);
@@ -242,15 +236,10 @@ PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef getset[] = {
-    sync_member<VariableListAttribute>(),
-    attrname_member<VariableListAttribute>(),
-    object_member<VariableListAttribute, &VariableListAttribute::attrtype>("attrtype"),
-    object_member<VariableListAttribute, &VariableListAttribute::options>("options"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<VariableListAttribute>(
+    object_member<VariableListAttribute, &VariableListAttribute::options>("options"));
 
-const char doc[] =
+constexpr auto doc = attribute_doc(
     "A ListAttribute that allows you to work with a variable number of\n"
     "    list items and to expand them to the desired list size.\n"
     "\n"
@@ -258,23 +247,16 @@ const char doc[] =
     "    which was applied equally to the left, top, right and bottom.\n"
     "    Now padding or margin can be given one, two or four values, which are\n"
     "    expanded into a length four list [left, top, right, bottom] and stored\n"
-    "    in the attribute.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: list, defaults to []\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+    "    in the attribute.\n",
+    "list, defaults to []",
     "        `options`: list of strings, other possible values which are accepted by the attribute instance\n"
-    "        For example some numeric attributes can accept also string values like `inherit`.\n"
-    "    ";
+    "        For example some numeric attributes can accept also string values like `inherit`.\n");
 
 }  // namespace
 
 VariableListAttributeTable VariableListAttribute::table;
 PyTypeObject VariableListAttribute::type = make_attribute_type<VariableListAttribute>(
-    "vora.core._attributes._VariableListAttribute", doc, getset);
+    "vora.core._attributes._VariableListAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo variable_list_attribute_info =
     attribute_type_info<VariableListAttribute>("_VariableListAttribute", strings);
