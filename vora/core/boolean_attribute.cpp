@@ -22,10 +22,9 @@ struct TruthAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
-    static constexpr auto object_fields =
-        std::tuple{&TruthAttribute::attrtype, &TruthAttribute::attrname};
+    static constexpr auto object_fields = std::tuple{};
     static constexpr auto gc_fields = std::tuple{};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* render(PyObject* self, PyObject* obj);
@@ -38,10 +37,6 @@ template <>
 PyTypeObject BooleanAttribute::type;
 template <>
 PyTypeObject LogicalAttribute::type;
-template <>
-AttributeTable BooleanAttribute::table;
-template <>
-AttributeTable LogicalAttribute::table;
 
 PyObject* str_true;
 PyObject* str_false;
@@ -69,14 +64,10 @@ int TruthAttribute<kind>::init(PyObject* o, PyObject* args, PyObject* kwds)
 template <>
 PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int truth = PyObject_IsTrue(value.get());
-    if (truth < 0)
-        return nullptr;
-    if (!truth)
-        return Py_NewRef(str_empty);
+    Ref value;
+    int on = value_if_true(o, obj, value);
+    if (on <= 0)
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     // An exact instance has no way to reach anything but the type's own
     // attrname property: call it without the lookup.
     if (Py_IS_TYPE(o, &BooleanAttribute::type))
@@ -87,7 +78,7 @@ PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
 template <>
 PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    Ref value = stored_value(o, obj);
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
@@ -113,23 +104,19 @@ constexpr auto LogicalAttribute_doc = attribute_doc(
 }  // namespace
 
 template <>
-AttributeTable BooleanAttribute::table{};
-template <>
 PyTypeObject BooleanAttribute::type = make_attribute_type<BooleanAttribute>(
     "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc.data(),
     members<Truth::flag>.data());
 
-template <>
-AttributeTable LogicalAttribute::table{};
 template <>
 PyTypeObject LogicalAttribute::type = make_attribute_type<LogicalAttribute>(
     "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc.data(),
     members<Truth::word>.data());
 
 extern const AttributeTypeInfo boolean_attribute_info =
-    attribute_type_info<BooleanAttribute>("_BooleanAttribute", strings);
+    attribute_type_info<BooleanAttribute>(strings);
 
 extern const AttributeTypeInfo logical_attribute_info =
-    attribute_type_info<LogicalAttribute>("_LogicalAttribute", nullptr);
+    attribute_type_info<LogicalAttribute>(nullptr);
 
 }  // namespace vora::attributes

@@ -22,16 +22,16 @@ struct ColorAttribute {
     PyObject* options;
 
     static PyTypeObject type;
-    static ColorAttributeTable table;
+    static inline ColorAttributeTable table{};
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
-        std::tuple{&ColorAttribute::attrtype, &ColorAttribute::attrname, &ColorAttribute::format,
-                   &ColorAttribute::options};
+        std::tuple{&ColorAttribute::format, &ColorAttribute::options};
     static constexpr auto gc_fields = std::tuple{&ColorAttribute::options};
     static int set_defaults(ColorAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* parse_str(PyObject* self, PyObject* obj, PyObject* value);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
+    static constexpr auto convert = convert_with_options<ColorAttribute>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -52,11 +52,7 @@ ColorAttribute* record(PyObject* self)
 
 int ColorAttribute::set_defaults(ColorAttribute* self)
 {
-    Ref options = Ref::steal(PyList_New(0));
-    if (!options)
-        return -1;
     set_field(self->format, Ref::borrow(str_empty));
-    set_field(self->options, std::move(options));
     return 0;
 }
 
@@ -100,13 +96,8 @@ PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
     return color.release();
 }
 
-PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* ColorAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* value)
 {
-    int kept = kept_as_is<ColorAttribute>(self, value);
-    if (kept < 0)
-        return nullptr;
-    if (kept)
-        return Py_NewRef(value);
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         Py_ssize_t n = Py_SIZE(value);
         if (n != 3 && n != 4)
@@ -292,13 +283,10 @@ bool is_css(PyObject* format)
 
 PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(self, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     Py_ssize_t size = PyList_CheckExact(value.get()) ? PyList_GET_SIZE(value.get())
                                                      : PyObject_Size(value.get());
     if (size < 0)
@@ -321,11 +309,10 @@ constexpr auto doc = attribute_doc(
 
 }  // namespace
 
-ColorAttributeTable ColorAttribute::table;
 PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
     "vora.core._attributes._ColorAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo color_attribute_info =
-    attribute_type_info<ColorAttribute>("_ColorAttribute", strings, make_quotients);
+    attribute_type_info<ColorAttribute>(strings, make_quotients);
 
 }  // namespace vora::attributes

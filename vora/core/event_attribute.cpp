@@ -23,12 +23,11 @@ struct GenericEventAttribute {
     PyObject* eventjs;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
     static constexpr auto object_fields = std::tuple{
-        &GenericEventAttribute::attrtype,        &GenericEventAttribute::attrname,
-        &GenericEventAttribute::eventhandler,    &GenericEventAttribute::prevent_default,
-        &GenericEventAttribute::dispatch,        &GenericEventAttribute::eventargs,
+        &GenericEventAttribute::eventhandler, &GenericEventAttribute::prevent_default,
+        &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};
     // eventjs too: str() of an object may return a str subclass instance,
     // whose __dict__ can close a cycle through this attribute.
@@ -261,10 +260,8 @@ VORA_COLD PyObject* raise_bad_renderer(PyObject* handler)
 
 PyObject* GenericEventAttribute::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int on = value.get() == Py_True ? 1 : PyObject_IsTrue(value.get());
+    Ref value;
+    int on = value_if_true(self, obj, value);
     if (on <= 0)
         return on < 0 ? nullptr : Py_NewRef(str_empty);
     // Held: computing the event name runs Python code.
@@ -305,11 +302,10 @@ constexpr auto doc = attribute_doc(
 
 }  // namespace
 
-AttributeTable GenericEventAttribute::table;
 PyTypeObject GenericEventAttribute::type = make_attribute_type<GenericEventAttribute>(
     "vora.core._attributes._GenericEventAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo event_attribute_info =
-    attribute_type_info<GenericEventAttribute>("_GenericEventAttribute", strings, make_constants);
+    attribute_type_info<GenericEventAttribute>(strings, make_constants);
 
 }  // namespace vora::attributes

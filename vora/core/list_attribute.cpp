@@ -20,10 +20,9 @@ struct ListAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::list;
-    static constexpr auto object_fields =
-        std::tuple{&ListAttribute::attrtype, &ListAttribute::length, &ListAttribute::attrname};
+    static constexpr auto object_fields = std::tuple{&ListAttribute::length};
     static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
@@ -100,14 +99,10 @@ PyObject* ListAttribute::check(PyObject* o, PyObject* obj, PyObject* value)
 
 PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int truth = PyObject_IsTrue(value.get());
-    if (truth < 0)
-        return nullptr;
-    if (!truth)
-        return Py_NewRef(str_empty);
+    Ref value;
+    int on = value_if_true(o, obj, value);
+    if (on <= 0)
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     return join_items(value.get(), str_comma);
 }
 
@@ -121,12 +116,11 @@ constexpr auto doc = attribute_doc(
 
 }  // namespace
 
-AttributeTable ListAttribute::table;
 PyTypeObject ListAttribute::type =
     make_attribute_type<ListAttribute>("vora.core._attributes._ListAttribute", doc.data(),
                                        members.data());
 
 extern const AttributeTypeInfo list_attribute_info =
-    attribute_type_info<ListAttribute>("_ListAttribute", strings);
+    attribute_type_info<ListAttribute>(strings);
 
 }  // namespace vora::attributes

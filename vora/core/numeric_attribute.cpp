@@ -28,17 +28,16 @@ struct NumericShape {
     PyObject* options;
 
     static PyTypeObject type;
-    static NumericAttributeTable table;
+    static inline NumericAttributeTable table{};
     static constexpr Base base_kind = std::is_same_v<BaseRecord, core::NumericPropertyRecord>
                                           ? Base::numeric
                                           : Base::bounded_numeric;
-    static constexpr auto object_fields =
-        std::tuple{&NumericShape::attrtype, &NumericShape::attrname, &NumericShape::options};
+    static constexpr auto object_fields = std::tuple{&NumericShape::options};
     static constexpr auto gc_fields = std::tuple{&NumericShape::options};
-    static int set_defaults(NumericShape* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
+    static constexpr auto convert = convert_with_options<NumericShape>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* x);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -54,16 +53,6 @@ const StringSpec strings[] = {
     {&str_get_units, "get_units"},
     {nullptr, nullptr},
 };
-
-template <class BaseRecord>
-int NumericShape<BaseRecord>::set_defaults(NumericShape* self)
-{
-    Ref options = Ref::steal(PyList_New(0));
-    if (!options)
-        return -1;
-    set_field(self->options, std::move(options));
-    return 0;
-}
 
 template <class T>
 T* record(PyObject* o)
@@ -128,13 +117,9 @@ PyObject* NumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value
 }
 
 template <>
-PyObject* NumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
+PyObject* NumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* x)
 {
-    // Options come first, so an option is never parsed.
-    int kept = kept_as_is<NumericAttribute>(self, x);
-    if (kept < 0)
-        return nullptr;
-    if (kept || PyLong_CheckExact(x) || PyFloat_CheckExact(x))
+    if (PyLong_CheckExact(x) || PyFloat_CheckExact(x))
         return Py_NewRef(x);
     if (PyTuple_CheckExact(x) || PyList_CheckExact(x)) {
         if (PySequence_Fast_GET_SIZE(x) != 2)
@@ -163,13 +148,8 @@ PyObject* BoundedNumericAttribute::check(PyObject* self, PyObject* obj, PyObject
 }
 
 template <>
-PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
+PyObject* BoundedNumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* x)
 {
-    int kept = kept_as_is<BoundedNumericAttribute>(self, x);
-    if (kept < 0)
-        return nullptr;
-    if (kept)
-        return Py_NewRef(x);
     return g_state.bounded_numeric_property_table->base.convert(self, obj, x);
 }
 
@@ -188,13 +168,10 @@ Ref format_as_exact_str(PyObject* x)
 template <class BaseRecord>
 PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(self, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     // Looked up on the instance every time: a Python subclass may override it.
     Ref units = Ref::steal(PyObject_CallMethodOneArg(self, str_get_units, obj));
     if (!units)
@@ -249,9 +226,6 @@ constexpr auto BoundedNumericAttribute_doc = attribute_doc(
     "        `max`: accepted maximum value\n"
     "\n");
 
-template <class BaseRecord>
-NumericAttributeTable NumericShape<BaseRecord>::table;
-
 template <>
 PyTypeObject NumericAttribute::type = make_attribute_type<NumericAttribute>(
     "vora.core._attributes._NumericAttribute", NumericAttribute_doc.data(),
@@ -265,9 +239,9 @@ PyTypeObject BoundedNumericAttribute::type = make_attribute_type<BoundedNumericA
 }  // namespace
 
 extern const AttributeTypeInfo numeric_attribute_info =
-    attribute_type_info<NumericAttribute>("_NumericAttribute", strings);
+    attribute_type_info<NumericAttribute>(strings);
 
 extern const AttributeTypeInfo bounded_numeric_attribute_info =
-    attribute_type_info<BoundedNumericAttribute>("_BoundedNumericAttribute", strings);
+    attribute_type_info<BoundedNumericAttribute>(strings);
 
 }  // namespace vora::attributes

@@ -17,12 +17,16 @@ int in_options(PyObject* self, PyObject* value)
     return PySequence_Contains(options.get(), value);
 }
 
-// Where every convert of these types starts: None and a listed option are
-// kept as they are (1); anything else is the type's own to convert (0).
+// The convert entry of these types: None and a listed option are kept as
+// they are (options come first, so an option is never parsed); any other
+// value is T::convert_unlisted's to convert.
 template <class T>
-int kept_as_is(PyObject* self, PyObject* value)
+PyObject* convert_with_options(PyObject* self, PyObject* obj, PyObject* value)
 {
-    return value == Py_None ? 1 : in_options<T>(self, value);
+    int kept = value == Py_None ? 1 : in_options<T>(self, value);
+    if (kept != 0)
+        return kept < 0 ? nullptr : Py_NewRef(value);
+    return T::convert_unlisted(self, obj, value);
 }
 
 }  // namespace vora::attributes

@@ -19,11 +19,10 @@ struct StringAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
-        std::tuple{&StringAttribute::attrtype, &StringAttribute::options, &StringAttribute::values,
-                   &StringAttribute::attrname};
+        std::tuple{&StringAttribute::options, &StringAttribute::values};
     static constexpr auto gc_fields = std::tuple{&StringAttribute::options, &StringAttribute::values};
     static int set_defaults(StringAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
@@ -41,11 +40,9 @@ const StringSpec strings[] = {
 
 int StringAttribute::set_defaults(StringAttribute* self)
 {
-    Ref options = Ref::steal(PyList_New(0));
     Ref values = Ref::steal(PyDict_New());
-    if (!options || !values)
+    if (!values)
         return -1;
-    set_field(self->options, std::move(options));
     set_field(self->values, std::move(values));
     return 0;
 }
@@ -178,7 +175,7 @@ PyObject* StringAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
 
 PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    Ref value = stored_value(o, obj);
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
@@ -211,11 +208,10 @@ constexpr auto doc = attribute_doc(
 
 }  // namespace
 
-AttributeTable StringAttribute::table;
 PyTypeObject StringAttribute::type =
     make_attribute_type<StringAttribute>("vora.core._attributes._Attribute", doc.data(), members);
 
 extern const AttributeTypeInfo string_attribute_info =
-    attribute_type_info<StringAttribute>("_Attribute", strings);
+    attribute_type_info<StringAttribute>(strings);
 
 }  // namespace vora::attributes

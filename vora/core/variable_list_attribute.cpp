@@ -22,23 +22,14 @@ struct VariableListAttribute {
     PyObject* options;    // values accepted unchanged, such as 'inherit'
 
     static PyTypeObject type;
-    static VariableListAttributeTable table;
+    static inline VariableListAttributeTable table{};
     static constexpr Base base_kind = Base::variable_list;
-    static constexpr auto object_fields =
-        std::tuple{&VariableListAttribute::attrtype, &VariableListAttribute::attrname,
-                   &VariableListAttribute::options};
+    static constexpr auto object_fields = std::tuple{&VariableListAttribute::options};
     static constexpr auto gc_fields = std::tuple{&VariableListAttribute::options};
-    static int set_defaults(VariableListAttribute* self)
-    {
-        Ref options = Ref::steal(PyList_New(0));
-        if (!options)
-            return -1;
-        set_field(self->options, std::move(options));
-        return 0;
-    }
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* x);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
+    static constexpr auto convert = convert_with_options<VariableListAttribute>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -186,13 +177,8 @@ Ref split(PyObject* value)
     return Ref::steal(PyObject_CallMethodNoArgs(value, str_split));
 }
 
-PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* VariableListAttribute::convert_unlisted(PyObject* o, PyObject* obj, PyObject* value)
 {
-    int kept = kept_as_is<VariableListAttribute>(o, value);
-    if (kept < 0)
-        return nullptr;
-    if (kept)
-        return Py_NewRef(value);
     if (PyList_Check(value) || PyTuple_Check(value))
         return convert_sequence(o, obj, value);
     bool text = PyUnicode_Check(value);
@@ -224,13 +210,10 @@ PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* v
 
 PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(o, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     return join_items(value.get(), str_space);
 }
 
@@ -254,11 +237,10 @@ constexpr auto doc = attribute_doc(
 
 }  // namespace
 
-VariableListAttributeTable VariableListAttribute::table;
 PyTypeObject VariableListAttribute::type = make_attribute_type<VariableListAttribute>(
     "vora.core._attributes._VariableListAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo variable_list_attribute_info =
-    attribute_type_info<VariableListAttribute>("_VariableListAttribute", strings);
+    attribute_type_info<VariableListAttribute>(strings);
 
 }  // namespace vora::attributes
