@@ -12,8 +12,9 @@
 //   static constexpr auto object_fields    its own object fields (member
 //                                          pointers), released at
 //                                          deallocation in that order
-//   static constexpr auto gc_fields        container fields visited and
-//                                          cleared, in that order
+//   static constexpr auto gc_fields        (if not all of object_fields) the
+//                                          fields visited and cleared, in
+//                                          that order
 //   static int set_defaults(T*)            (if any) defaults of its own
 //                                          fields, after the template's
 //   static int init(self, args, kwds)      its __init__
@@ -58,6 +59,17 @@ const Table* table_of(PyObject* self)
 template <class T>
 constexpr auto all_object_fields =
     std::tuple_cat(std::tuple{&T::attrtype, &T::attrname}, T::object_fields);
+
+// The fields of T's record that the collector visits and clears: by default
+// all of its own object fields.
+template <class T>
+constexpr auto collected_fields()
+{
+    if constexpr (requires { T::gc_fields; })
+        return T::gc_fields;
+    else
+        return T::object_fields;
+}
 
 template <class T>
 PyObject* attribute_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
@@ -115,7 +127,7 @@ int attribute_traverse(PyObject* o, visitproc visit, void* arg)
     T* self = reinterpret_cast<T*>(o);
     int e = 0;
     std::apply([&](auto... field) { ((e = e ? e : (self->*field ? visit(self->*field, arg) : 0)), ...); },
-               T::gc_fields);
+               collected_fields<T>());
     return e;
 }
 
@@ -126,7 +138,7 @@ int attribute_clear(PyObject* o)
         base(o);
     T* self = reinterpret_cast<T*>(o);
     std::apply([&](auto... field) { (set_field(self->*field, Ref::borrow(Py_None)), ...); },
-               T::gc_fields);
+               collected_fields<T>());
     return 0;
 }
 

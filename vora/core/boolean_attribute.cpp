@@ -25,7 +25,6 @@ struct TruthAttribute {
     static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
     static constexpr auto object_fields = std::tuple{};
-    static constexpr auto gc_fields = std::tuple{};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* render(PyObject* self, PyObject* obj);
 };

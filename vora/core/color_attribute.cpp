@@ -26,6 +26,7 @@ struct ColorAttribute {
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&ColorAttribute::format, &ColorAttribute::options};
+    // format is an exact str or None: nothing for the collector.
     static constexpr auto gc_fields = std::tuple{&ColorAttribute::options};
     static int set_defaults(ColorAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);

@@ -25,13 +25,10 @@ struct GenericEventAttribute {
     static PyTypeObject type;
     static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
+    // All visited by the collector, eventjs too: str() of an object may
+    // return a str subclass instance, whose __dict__ can close a cycle
+    // through this attribute.
     static constexpr auto object_fields = std::tuple{
-        &GenericEventAttribute::eventhandler, &GenericEventAttribute::prevent_default,
-        &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
-        &GenericEventAttribute::eventjs};
-    // eventjs too: str() of an object may return a str subclass instance,
-    // whose __dict__ can close a cycle through this attribute.
-    static constexpr auto gc_fields = std::tuple{
         &GenericEventAttribute::eventhandler, &GenericEventAttribute::prevent_default,
         &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};

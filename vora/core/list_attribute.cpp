@@ -23,7 +23,6 @@ struct ListAttribute {
     static inline AttributeTable table{};
     static constexpr Base base_kind = Base::list;
     static constexpr auto object_fields = std::tuple{&ListAttribute::length};
-    static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);

@@ -33,7 +33,6 @@ struct NumericShape {
                                           ? Base::numeric
                                           : Base::bounded_numeric;
     static constexpr auto object_fields = std::tuple{&NumericShape::options};
-    static constexpr auto gc_fields = std::tuple{&NumericShape::options};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static constexpr auto convert = convert_with_options<NumericShape>;

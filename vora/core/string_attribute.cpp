@@ -23,7 +23,6 @@ struct StringAttribute {
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
         std::tuple{&StringAttribute::options, &StringAttribute::values};
-    static constexpr auto gc_fields = std::tuple{&StringAttribute::options, &StringAttribute::values};
     static int set_defaults(StringAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);

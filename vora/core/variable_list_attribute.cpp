@@ -25,7 +25,6 @@ struct VariableListAttribute {
     static inline VariableListAttributeTable table{};
     static constexpr Base base_kind = Base::variable_list;
     static constexpr auto object_fields = std::tuple{&VariableListAttribute::options};
-    static constexpr auto gc_fields = std::tuple{&VariableListAttribute::options};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* x);
     static constexpr auto convert = convert_with_options<VariableListAttribute>;
