@@ -191,7 +191,9 @@ PyObject* VariableListAttribute::convert_unlisted(PyObject* o, PyObject* obj, Py
         if (n < 0)
             return nullptr;
         if (n > 1) {
-            // A str subclass's split() may hand back another such string.
+            // The parts go through the whole convert, the options test
+            // first. A str subclass's split() may hand back another such
+            // string.
             if (Py_EnterRecursiveCall(" while converting a value"))
                 return nullptr;
             PyObject* result = convert(o, obj, parts.get());
