@@ -9,22 +9,30 @@
 //   static <Table> table;                  its native method table, of a
 //                                          layout the contract header declares
 //   static constexpr Base base_kind        the property type it extends
-//   static constexpr auto object_fields    member pointers released at
-//                                          deallocation, in that order
-//   static constexpr auto gc_fields        container fields visited and
-//                                          cleared, in that order
-//   static int set_defaults(T*)            field defaults after allocation
+//   static constexpr auto object_fields    its own object fields (member
+//                                          pointers), released at
+//                                          deallocation in that order
+//   static constexpr auto gc_fields        (if not all of object_fields) the
+//                                          fields visited and cleared, in
+//                                          that order
+//   static int set_defaults(T*)            (if any) defaults of its own
+//                                          fields, after the template's
 //   static int init(self, args, kwds)      its __init__
 //   static PyObject* render(self, obj)     the type's own rendering
-// and, for the table entries it replaces or appends, static functions named
-// as the entries: init_storage, compare_value, check, convert (replacing the
+// and, for the table entries it replaces or appends, static functions (or
+// constant pointers to functions, such as convert_with_options<T>) named as
+// the entries: init_storage, compare_value, check, convert (replacing the
 // base's when present), convert_numeric and parse_str (required by the
-// tables that append them). The type object comes from make_attribute_type
-// and the module's record of the type from attribute_type_info.
+// tables that append them). Every record has the common fields attrtype,
+// sync and attrname, which the template sets to "", 0 and "" and releases
+// first; a record with an options field (options.hpp) starts with an empty
+// list there. The type object comes from make_attribute_type and the
+// module's record of the type from attribute_type_info.
 #pragma once
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <tuple>
 
@@ -37,13 +45,31 @@
 
 namespace vora::attributes {
 
-inline const core::PropertyTable* table_of(PyObject* self)
+// The instance's native table, as a table of the layout its type
+// publishes; a native subclass may have replaced its entries.
+template <class Table = core::PropertyTable>
+const Table* table_of(PyObject* self)
 {
-    return static_cast<const core::PropertyTable*>(
-        reinterpret_cast<core::PropertyRecord*>(self)->table);
+    return static_cast<const Table*>(reinterpret_cast<core::PropertyRecord*>(self)->table);
 }
 
 // ------------------------------------------------------------ allocation
+
+// Every object field of T's record: the common ones, then its own.
+template <class T>
+constexpr auto all_object_fields =
+    std::tuple_cat(std::tuple{&T::attrtype, &T::attrname}, T::object_fields);
+
+// The fields of T's record that the collector visits and clears: by default
+// all of its own object fields.
+template <class T>
+constexpr auto collected_fields()
+{
+    if constexpr (requires { T::gc_fields; })
+        return T::gc_fields;
+    else
+        return T::object_fields;
+}
 
 template <class T>
 PyObject* attribute_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
@@ -54,10 +80,23 @@ PyObject* attribute_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
     reinterpret_cast<core::PropertyRecord*>(o)->table = &T::table;
     T* self = reinterpret_cast<T*>(o);
     std::apply([&](auto... field) { ((self->*field = Py_NewRef(Py_None)), ...); },
-               T::object_fields);
-    if (T::set_defaults(self) < 0) {
-        Py_DECREF(o);
-        return nullptr;
+               all_object_fields<T>);
+    set_field(self->attrtype, Ref::borrow(str_empty));
+    self->sync = 0;
+    set_field(self->attrname, Ref::borrow(str_empty));
+    if constexpr (requires { &T::options; }) {
+        Ref options = Ref::steal(PyList_New(0));
+        if (!options) {
+            Py_DECREF(o);
+            return nullptr;
+        }
+        set_field(self->options, std::move(options));
+    }
+    if constexpr (requires { T::set_defaults; }) {
+        if (T::set_defaults(self) < 0) {
+            Py_DECREF(o);
+            return nullptr;
+        }
     }
     return o;
 }
@@ -72,7 +111,8 @@ void attribute_dealloc(PyObject* o)
     }
     PyObject_GC_UnTrack(o);
     T* self = reinterpret_cast<T*>(o);
-    std::apply([&](auto... field) { ([&] { Py_CLEAR(self->*field); }(), ...); }, T::object_fields);
+    std::apply([&](auto... field) { ([&] { Py_CLEAR(self->*field); }(), ...); },
+               all_object_fields<T>);
     PyObject_GC_Track(o);
     T::type.tp_base->tp_dealloc(o);
 }
@@ -87,7 +127,7 @@ int attribute_traverse(PyObject* o, visitproc visit, void* arg)
     T* self = reinterpret_cast<T*>(o);
     int e = 0;
     std::apply([&](auto... field) { ((e = e ? e : (self->*field ? visit(self->*field, arg) : 0)), ...); },
-               T::gc_fields);
+               collected_fields<T>());
     return e;
 }
 
@@ -98,7 +138,7 @@ int attribute_clear(PyObject* o)
         base(o);
     T* self = reinterpret_cast<T*>(o);
     std::apply([&](auto... field) { (set_field(self->*field, Ref::borrow(Py_None)), ...); },
-               T::gc_fields);
+               collected_fields<T>());
     return 0;
 }
 
@@ -147,6 +187,16 @@ constexpr PyGetSetDef object_member(const char* name)
     return {name, checked_entry<get_field<T, field>>, nullptr, nullptr, nullptr};
 }
 
+// The getset table of the members most types show, in their order: sync,
+// attrname, attrtype, then the type's own (object_member entries).
+template <class T, class... Own>
+constexpr auto attribute_members(Own... own)
+{
+    return std::array<PyGetSetDef, 4 + sizeof...(Own)>{
+        sync_member<T>(), attrname_member<T>(), object_member<T, &T::attrtype>("attrtype"), own...,
+        PyGetSetDef{}};
+}
+
 // ---------------------------------------------------------- entries
 
 // Property's own check, through its saved table: 1 when it accepts value
@@ -163,6 +213,38 @@ inline bool is_python_subclass(PyObject* self)
     PyTypeObject* tp = Py_TYPE(self);
     return tp->tp_dictoffset != 0 ||
            PyType_HasFeature(tp, Py_TPFLAGS_HEAPTYPE | Py_TPFLAGS_IS_ABSTRACT);
+}
+
+// The owner's value, as rendering reads it: through the instance's table,
+// as a native subclass may replace get.
+inline Ref stored_value(PyObject* self, PyObject* obj)
+{
+    return Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
+}
+
+// Where the types that render a false value as nothing start: 1 with value
+// set to the owner's value when it is true, 0 when it is false, -1 on error.
+inline int value_if_true(PyObject* self, PyObject* obj, Ref& value)
+{
+    value = stored_value(self, obj);
+    if (!value)
+        return -1;
+    return value.get() == Py_True ? 1 : PyObject_IsTrue(value.get());
+}
+
+// Where the types whose value may be given as text start: 1 with value set
+// to the owner's value when the type renders it, 0 with value set to the
+// text when it is text already ("" for None, a str as it is), -1 on error.
+inline int value_unless_text(PyObject* self, PyObject* obj, Ref& value)
+{
+    value = stored_value(self, obj);
+    if (!value)
+        return -1;
+    if (value.get() == Py_None) {
+        value = Ref::borrow(str_empty);
+        return 0;
+    }
+    return PyUnicode_Check(value.get()) ? 0 : 1;
 }
 
 // The native attrvalue table entry: a Python override when allowed and
@@ -232,8 +314,7 @@ void fill_table()
 // What the module needs to build one type; the module builds them in the
 // order of its type table.
 struct AttributeTypeInfo {
-    PyTypeObject* type;
-    const char* name;                  // bound in the module under this name
+    PyTypeObject* type;                // bound in the module under its short name
     Base base;
     void (*fill_table)();              // copy the saved base table, replace, append
     void* table;
@@ -245,10 +326,10 @@ struct AttributeTypeInfo {
 
 // The module's record of T; its table is filled by fill_table<T>.
 template <class T>
-constexpr AttributeTypeInfo attribute_type_info(const char* name, const StringSpec* strings,
+constexpr AttributeTypeInfo attribute_type_info(const StringSpec* strings,
                                                 int (*make_constants)() = nullptr)
 {
-    return {&T::type, name, T::base_kind, fill_table<T>,
+    return {&T::type, T::base_kind, fill_table<T>,
             &T::table, T::render, strings, make_constants};
 }
 

@@ -150,7 +150,7 @@ int build_type(PyObject* module, PyObject* properties, const AttributeTypeInfo& 
     info.type->tp_base = base;
     if (PyType_Ready(info.type) < 0 || publish_vtable(info.type, info.table) < 0)
         return -1;
-    if (PyModule_AddObjectRef(module, info.name, reinterpret_cast<PyObject*>(info.type)) < 0)
+    if (PyModule_AddType(module, info.type) < 0)
         return -1;
     if (install_pickling_refusal(info.type) < 0) {
         // The refusal's own error (a MemoryError, say) stays in the chain.

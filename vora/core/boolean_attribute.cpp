@@ -2,6 +2,7 @@
 // attribute name, or as the words true and false.
 #include "common/args.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
@@ -21,18 +22,9 @@ struct TruthAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
-    static constexpr auto object_fields =
-        std::tuple{&TruthAttribute::attrtype, &TruthAttribute::attrname};
-    static constexpr auto gc_fields = std::tuple{};
-    static int set_defaults(TruthAttribute* self)
-    {
-        self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str_empty));
-        set_field(self->attrtype, Ref::borrow(str_empty));
-        return 0;
-    }
+    static constexpr auto object_fields = std::tuple{};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
@@ -44,10 +36,6 @@ template <>
 PyTypeObject BooleanAttribute::type;
 template <>
 PyTypeObject LogicalAttribute::type;
-template <>
-AttributeTable BooleanAttribute::table;
-template <>
-AttributeTable LogicalAttribute::table;
 
 PyObject* str_true;
 PyObject* str_false;
@@ -75,14 +63,10 @@ int TruthAttribute<kind>::init(PyObject* o, PyObject* args, PyObject* kwds)
 template <>
 PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int truth = PyObject_IsTrue(value.get());
-    if (truth < 0)
-        return nullptr;
-    if (!truth)
-        return Py_NewRef(str_empty);
+    Ref value;
+    int on = value_if_true(o, obj, value);
+    if (on <= 0)
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     // An exact instance has no way to reach anything but the type's own
     // attrname property: call it without the lookup.
     if (Py_IS_TYPE(o, &BooleanAttribute::type))
@@ -93,7 +77,7 @@ PyObject* BooleanAttribute::render(PyObject* o, PyObject* obj)
 template <>
 PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    Ref value = stored_value(o, obj);
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
@@ -105,54 +89,33 @@ PyObject* LogicalAttribute::render(PyObject* o, PyObject* obj)
 }
 
 template <Truth kind>
-PyGetSetDef getset[] = {
-    sync_member<TruthAttribute<kind>>(),
-    attrname_member<TruthAttribute<kind>>(),
-    object_member<TruthAttribute<kind>, &TruthAttribute<kind>::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<TruthAttribute<kind>>();
 
-const char BooleanAttribute_doc[] =
+constexpr auto BooleanAttribute_doc = attribute_doc(
     "Boolean Html attribute class which returns `attrname` as the\n"
-    "         return value when its true and empty string when its false.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: boolean, defaults to false\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
-    "    ";
+    "         return value when its true and empty string when its false.\n",
+    "boolean, defaults to false");
 
-const char LogicalAttribute_doc[] =
-    "Logical html attribute class which returns 'true' or 'false' as string type and empty string when it is None.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: boolean, defaults to False\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
-    "    ";
+constexpr auto LogicalAttribute_doc = attribute_doc(
+    "Logical html attribute class which returns 'true' or 'false' as string type and empty string when it is None.\n",
+    "boolean, defaults to False");
 
 }  // namespace
 
 template <>
-AttributeTable BooleanAttribute::table{};
-template <>
 PyTypeObject BooleanAttribute::type = make_attribute_type<BooleanAttribute>(
-    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc, getset<Truth::flag>);
+    "vora.core._attributes._BooleanAttribute", BooleanAttribute_doc.data(),
+    members<Truth::flag>.data());
 
-template <>
-AttributeTable LogicalAttribute::table{};
 template <>
 PyTypeObject LogicalAttribute::type = make_attribute_type<LogicalAttribute>(
-    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc, getset<Truth::word>);
+    "vora.core._attributes._LogicalAttribute", LogicalAttribute_doc.data(),
+    members<Truth::word>.data());
 
 extern const AttributeTypeInfo boolean_attribute_info =
-    attribute_type_info<BooleanAttribute>("_BooleanAttribute", strings);
+    attribute_type_info<BooleanAttribute>(strings);
 
 extern const AttributeTypeInfo logical_attribute_info =
-    attribute_type_info<LogicalAttribute>("_LogicalAttribute", nullptr);
+    attribute_type_info<LogicalAttribute>(nullptr);
 
 }  // namespace vora::attributes

@@ -3,9 +3,11 @@
 #include "common/args.hpp"
 #include "common/numbers.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
 #include "vora/core/messages.hpp"
+#include "vora/core/options.hpp"
 
 namespace vora::attributes {
 
@@ -20,16 +22,17 @@ struct ColorAttribute {
     PyObject* options;
 
     static PyTypeObject type;
-    static ColorAttributeTable table;
+    static inline ColorAttributeTable table{};
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
-        std::tuple{&ColorAttribute::attrtype, &ColorAttribute::attrname, &ColorAttribute::format,
-                   &ColorAttribute::options};
+        std::tuple{&ColorAttribute::format, &ColorAttribute::options};
+    // format is an exact str or None: nothing for the collector.
     static constexpr auto gc_fields = std::tuple{&ColorAttribute::options};
     static int set_defaults(ColorAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* parse_str(PyObject* self, PyObject* obj, PyObject* value);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
+    static constexpr auto convert = convert_with_options<ColorAttribute>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -50,14 +53,7 @@ ColorAttribute* record(PyObject* self)
 
 int ColorAttribute::set_defaults(ColorAttribute* self)
 {
-    Ref options = Ref::steal(PyList_New(0));
-    if (!options)
-        return -1;
-    set_field(self->attrtype, Ref::borrow(str_empty));
-    self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str_empty));
     set_field(self->format, Ref::borrow(str_empty));
-    set_field(self->options, std::move(options));
     return 0;
 }
 
@@ -82,10 +78,7 @@ int ColorAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
         take_list_keyword(kwargs.get(), str_options, self->options) < 0 ||
         force_allownone(kwargs.get()) < 0)
         return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, defaultvalue.get()));
-    if (!base_args)
-        return -1;
-    return call_base_init(&ColorAttribute::type, o, base_args.get(), kwargs.get());
+    return call_base_init_with(&ColorAttribute::type, o, defaultvalue.get(), kwargs.get());
 }
 
 // ------------------------------------------------------- native table entries
@@ -104,17 +97,8 @@ PyObject* ColorAttribute::parse_str(PyObject*, PyObject*, PyObject* value)
     return color.release();
 }
 
-PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value)
+PyObject* ColorAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* value)
 {
-    if (value == Py_None)
-        Py_RETURN_NONE;
-    // Held: the containment test runs __eq__, which could re-initialise self.
-    Ref options = Ref::borrow(record(self)->options);
-    int found = PySequence_Contains(options.get(), value);
-    if (found < 0)
-        return nullptr;
-    if (found)
-        return Py_NewRef(value);
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         Py_ssize_t n = Py_SIZE(value);
         if (n != 3 && n != 4)
@@ -122,10 +106,8 @@ PyObject* ColorAttribute::convert(PyObject* self, PyObject* obj, PyObject* value
                 self, obj, " must have 3 or 4 components (got ", value, ")"));
         return PySequence_List(value);
     }
-    if (PyUnicode_Check(value)) {
-        auto* table = static_cast<const ColorAttributeTable*>(record(self)->base.table);
-        return table->parse_str(self, obj, value);
-    }
+    if (PyUnicode_Check(value))
+        return table_of<ColorAttributeTable>(self)->parse_str(self, obj, value);
     return raise_value_error(
         owner_message_repr(self, obj, " has an invalid format (got ", value, ")"));
 }
@@ -302,13 +284,10 @@ bool is_css(PyObject* format)
 
 PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(self, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     Py_ssize_t size = PyList_CheckExact(value.get()) ? PyList_GET_SIZE(value.get())
                                                      : PyObject_Size(value.get());
     if (size < 0)
@@ -320,35 +299,21 @@ PyObject* ColorAttribute::render(PyObject* self, PyObject* obj)
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef ColorAttribute_getset[] = {
-    sync_member<ColorAttribute>(),
-    attrname_member<ColorAttribute>(),
-    object_member<ColorAttribute, &ColorAttribute::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<ColorAttribute>();
 
-const char ColorAttribute_doc[] =
-    "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: list, defaults to None\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+constexpr auto doc = attribute_doc(
+    "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n", "list, defaults to None",
     "        `options`: list of strings, other possible values which are accepted by the attribute instance\n"
     "        For example some numeric attributes can accept also string values like `inherit`.\n"
     "        'format': 'css' or empty string (default). If format is 'css', the color value will be converted to the proper\n"
-    "        css color attribute (with `rgb` or `rgba` prefix)\n"
-    "    ";
+    "        css color attribute (with `rgb` or `rgba` prefix)\n");
 
 }  // namespace
 
-ColorAttributeTable ColorAttribute::table;
 PyTypeObject ColorAttribute::type = make_attribute_type<ColorAttribute>(
-    "vora.core._attributes._ColorAttribute", ColorAttribute_doc, ColorAttribute_getset);
+    "vora.core._attributes._ColorAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo color_attribute_info =
-    attribute_type_info<ColorAttribute>("_ColorAttribute", strings, make_quotients);
+    attribute_type_info<ColorAttribute>(strings, make_quotients);
 
 }  // namespace vora::attributes

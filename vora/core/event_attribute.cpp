@@ -4,6 +4,7 @@
 
 #include "common/args.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 
 namespace vora::attributes {
@@ -22,16 +23,12 @@ struct GenericEventAttribute {
     PyObject* eventjs;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::boolean;
+    // All visited by the collector, eventjs too: str() of an object may
+    // return a str subclass instance, whose __dict__ can close a cycle
+    // through this attribute.
     static constexpr auto object_fields = std::tuple{
-        &GenericEventAttribute::attrtype,        &GenericEventAttribute::attrname,
-        &GenericEventAttribute::eventhandler,    &GenericEventAttribute::prevent_default,
-        &GenericEventAttribute::dispatch,        &GenericEventAttribute::eventargs,
-        &GenericEventAttribute::eventjs};
-    // eventjs too: str() of an object may return a str subclass instance,
-    // whose __dict__ can close a cycle through this attribute.
-    static constexpr auto gc_fields = std::tuple{
         &GenericEventAttribute::eventhandler, &GenericEventAttribute::prevent_default,
         &GenericEventAttribute::dispatch, &GenericEventAttribute::eventargs,
         &GenericEventAttribute::eventjs};
@@ -96,8 +93,6 @@ GenericEventAttribute* record(PyObject* self)
 
 int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
 {
-    set_field(self->attrtype, Ref::borrow(str_empty));
-    self->sync = 0;
     set_field(self->dispatch, Ref::borrow(Py_True));
     set_field(self->eventhandler, Ref::borrow(Py_None));
     Ref eventargs = Ref::steal(PyDict_New());
@@ -105,7 +100,6 @@ int GenericEventAttribute::set_defaults(GenericEventAttribute* self)
         return -1;
     set_field(self->eventargs, std::move(eventargs));
     set_field(self->eventjs, Ref::borrow(str_empty));
-    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -165,10 +159,8 @@ int GenericEventAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
 
     if (force_allownone(kwargs.get()) < 0)
         return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, given(p_defaultvalue, Py_False)));
-    if (!base_args)
-        return -1;
-    return call_base_init(&GenericEventAttribute::type, o, base_args.get(), kwargs.get());
+    return call_base_init_with(&GenericEventAttribute::type, o, given(p_defaultvalue, Py_False),
+                               kwargs.get());
 }
 
 // ------------------------------------------------------- native table entries
@@ -265,10 +257,8 @@ VORA_COLD PyObject* raise_bad_renderer(PyObject* handler)
 
 PyObject* GenericEventAttribute::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int on = value.get() == Py_True ? 1 : PyObject_IsTrue(value.get());
+    Ref value;
+    int on = value_if_true(self, obj, value);
     if (on <= 0)
         return on < 0 ? nullptr : Py_NewRef(str_empty);
     // Held: computing the event name runs Python code.
@@ -296,37 +286,23 @@ PyObject* GenericEventAttribute::render(PyObject* self, PyObject* obj)
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef GenericEventAttribute_getset[] = {
-    sync_member<GenericEventAttribute>(),
-    attrname_member<GenericEventAttribute>(),
-    object_member<GenericEventAttribute, &GenericEventAttribute::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<GenericEventAttribute>();
 
-const char GenericEventAttribute_doc[] =
+constexpr auto doc = attribute_doc(
     "An event attribute class like `onclick` for the button input element.\n"
-    "    Event attributes can be activated/deactivated  by setting them to True/False.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: string, defaults to ''\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+    "    Event attributes can be activated/deactivated  by setting them to True/False.\n",
+    "string, defaults to ''",
     "        `remdispatch`: boolean, if True, prevents dispatching of the client event\n"
     "        `event_handler`: callable, which returns handler javascript code.\n"
     "        `event_args`: dictionary with event arguments\n"
-    "        'event_js': string with javascript code to be called when event is activated\n"
-    "    ";
+    "        'event_js': string with javascript code to be called when event is activated\n");
 
 }  // namespace
 
-AttributeTable GenericEventAttribute::table;
 PyTypeObject GenericEventAttribute::type = make_attribute_type<GenericEventAttribute>(
-    "vora.core._attributes._GenericEventAttribute", GenericEventAttribute_doc,
-    GenericEventAttribute_getset);
+    "vora.core._attributes._GenericEventAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo event_attribute_info =
-    attribute_type_info<GenericEventAttribute>("_GenericEventAttribute", strings, make_constants);
+    attribute_type_info<GenericEventAttribute>(strings, make_constants);
 
 }  // namespace vora::attributes

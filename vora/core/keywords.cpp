@@ -83,6 +83,13 @@ int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject*
     return result ? 0 : -1;
 }
 
+int call_base_init_with(PyTypeObject* type, PyObject* self, PyObject* defaultvalue,
+                        PyObject* kwargs)
+{
+    Ref args = Ref::steal(PyTuple_Pack(1, defaultvalue));
+    return args ? call_base_init(type, self, args.get(), kwargs) : -1;
+}
+
 int int32_from_object(PyObject* o, int& out)
 {
     Ref number;

@@ -32,6 +32,10 @@ int force_allownone(PyObject* kwargs);
 // super(type, self).__init__(*args, **kwargs), with a copy of kwargs; the
 // result is discarded.
 int call_base_init(PyTypeObject* type, PyObject* self, PyObject* args, PyObject* kwargs);
+// super(type, self).__init__(defaultvalue, **kwargs), likewise: for the
+// types whose own __init__ takes the default value.
+int call_base_init_with(PyTypeObject* type, PyObject* self, PyObject* defaultvalue,
+                        PyObject* kwargs);
 
 // Converts an object to a native int as the interpreter's int conversion
 // does (int and bool by value, others through __int__).

@@ -2,6 +2,7 @@
 // as its comma-separated items.
 #include "common/args.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/item_text.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
@@ -19,18 +20,9 @@ struct ListAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::list;
-    static constexpr auto object_fields =
-        std::tuple{&ListAttribute::attrtype, &ListAttribute::length, &ListAttribute::attrname};
-    static constexpr auto gc_fields = std::tuple{&ListAttribute::length};
-    static int set_defaults(ListAttribute* self)
-    {
-        set_field(self->attrtype, Ref::borrow(str_empty));
-        self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str_empty));
-        return 0;
-    }
+    static constexpr auto object_fields = std::tuple{&ListAttribute::length};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
@@ -106,44 +98,28 @@ PyObject* ListAttribute::check(PyObject* o, PyObject* obj, PyObject* value)
 
 PyObject* ListAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    int truth = PyObject_IsTrue(value.get());
-    if (truth < 0)
-        return nullptr;
-    if (!truth)
-        return Py_NewRef(str_empty);
+    Ref value;
+    int on = value_if_true(o, obj, value);
+    if (on <= 0)
+        return on < 0 ? nullptr : Py_NewRef(str_empty);
     return join_items(value.get(), str_comma);
 }
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef getset[] = {
-    sync_member<ListAttribute>(),
-    attrname_member<ListAttribute>(),
-    object_member<ListAttribute, &ListAttribute::attrtype>("attrtype"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<ListAttribute>();
 
-const char doc[] =
-    "List html attribute class which returns comma separated list of values as strings.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: list, defaults to []\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
-    "    ";
+constexpr auto doc = attribute_doc(
+    "List html attribute class which returns comma separated list of values as strings.\n",
+    "list, defaults to []");
 
 }  // namespace
 
-AttributeTable ListAttribute::table;
 PyTypeObject ListAttribute::type =
-    make_attribute_type<ListAttribute>("vora.core._attributes._ListAttribute", doc, getset);
+    make_attribute_type<ListAttribute>("vora.core._attributes._ListAttribute", doc.data(),
+                                       members.data());
 
 extern const AttributeTypeInfo list_attribute_info =
-    attribute_type_info<ListAttribute>("_ListAttribute", strings);
+    attribute_type_info<ListAttribute>(strings);
 
 }  // namespace vora::attributes

@@ -34,6 +34,19 @@ Ref owner_message_repr(PyObject* self, PyObject* obj, const char* text, PyObject
     return Ref::steal(PyUnicode_FromFormat("%U%R%s", head.get(), value, after));
 }
 
+PyObject* raise_invalid_option(PyObject* self, PyObject* obj, const char* text, PyObject* value,
+                               PyObject* const* options)
+{
+    Ref head = owner_message_repr(self, obj, text, value, ". Must be one of: ");
+    if (!head)
+        return nullptr;
+    Ref held = Ref::borrow(*options);
+    Ref listed = Ref::steal(PyObject_Format(held.get(), str_empty));
+    if (!listed)
+        return nullptr;
+    return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
+}
+
 PyObject* raise_value_error(Ref message)
 {
     if (message)

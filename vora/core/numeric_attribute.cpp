@@ -8,8 +8,10 @@
 #include "common/args.hpp"
 #include "common/numbers.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/messages.hpp"
+#include "vora/core/options.hpp"
 
 namespace vora::attributes {
 
@@ -26,17 +28,15 @@ struct NumericShape {
     PyObject* options;
 
     static PyTypeObject type;
-    static NumericAttributeTable table;
+    static inline NumericAttributeTable table{};
     static constexpr Base base_kind = std::is_same_v<BaseRecord, core::NumericPropertyRecord>
                                           ? Base::numeric
                                           : Base::bounded_numeric;
-    static constexpr auto object_fields =
-        std::tuple{&NumericShape::attrtype, &NumericShape::attrname, &NumericShape::options};
-    static constexpr auto gc_fields = std::tuple{&NumericShape::options};
-    static int set_defaults(NumericShape* self);
+    static constexpr auto object_fields = std::tuple{&NumericShape::options};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* check(PyObject* self, PyObject* obj, PyObject* value);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
+    static constexpr auto convert = convert_with_options<NumericShape>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* x);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -52,19 +52,6 @@ const StringSpec strings[] = {
     {&str_get_units, "get_units"},
     {nullptr, nullptr},
 };
-
-template <class BaseRecord>
-int NumericShape<BaseRecord>::set_defaults(NumericShape* self)
-{
-    Ref options = Ref::steal(PyList_New(0));
-    if (!options)
-        return -1;
-    set_field(self->options, std::move(options));
-    self->sync = 0;
-    set_field(self->attrname, Ref::borrow(str_empty));
-    set_field(self->attrtype, Ref::borrow(str_empty));
-    return 0;
-}
 
 template <class T>
 T* record(PyObject* o)
@@ -90,28 +77,18 @@ int NumericShape<BaseRecord>::init(PyObject* o, PyObject* args, PyObject* kwds)
 
 // ----------------------------------------------------------- shared helpers
 
-// value in self.options; the list is held, as the test runs __eq__.
+// Where both checks end: a listed option is accepted, with the result the
+// type's check gives it; anything else is an invalid option.
 template <class T>
-int in_options(PyObject* o, PyObject* value)
+PyObject* accept_option(PyObject* o, PyObject* obj, PyObject* value, PyObject* accepted)
 {
-    Ref options = Ref::borrow(record<T>(o)->options);
-    return PySequence_Contains(options.get(), value);
-}
-
-// ValueError "<Owner>.<name> accept only int/float/str and is set to an
-// invalid option <repr>. Must be one of: <options>".
-template <class T>
-VORA_COLD PyObject* raise_invalid_option(PyObject* o, PyObject* obj, PyObject* value)
-{
-    Ref head = owner_message_repr(o, obj, " accept only int/float/str and is set to an invalid option ",
-                                  value, ". Must be one of: ");
-    if (!head)
+    int found = in_options<T>(o, value);
+    if (found < 0)
         return nullptr;
-    Ref options = Ref::borrow(record<T>(o)->options);
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
-    if (!listed)
-        return nullptr;
-    return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
+    if (found)
+        return Py_NewRef(accepted);
+    return raise_invalid_option(o, obj, " accept only int/float/str and is set to an invalid option ",
+                                value, &record<T>(o)->options);
 }
 
 // The parsers return single precision and signal failure only by a pending
@@ -121,12 +98,6 @@ PyObject* parsed_number(float value)
     if (PyErr_Occurred())
         return nullptr;
     return PyFloat_FromDouble(static_cast<double>(value));
-}
-
-const core::NumericPropertyTable* numeric_table_of(PyObject* self)
-{
-    return static_cast<const core::NumericPropertyTable*>(
-        reinterpret_cast<core::PropertyRecord*>(self)->table);
 }
 
 // ------------------------------------------------- _NumericAttribute entries
@@ -141,24 +112,13 @@ PyObject* NumericAttribute::check(PyObject* self, PyObject* obj, PyObject* value
         Py_RETURN_TRUE;
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value) || PyUnicode_CheckExact(value))
         Py_RETURN_NONE;
-    int found = in_options<NumericAttribute>(self, value);
-    if (found < 0)
-        return nullptr;
-    if (found)
-        Py_RETURN_NONE;
-    return raise_invalid_option<NumericAttribute>(self, obj, value);
+    return accept_option<NumericAttribute>(self, obj, value, Py_None);
 }
 
 template <>
-PyObject* NumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
+PyObject* NumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* x)
 {
-    if (x == Py_None)
-        Py_RETURN_NONE;
-    // Options come first, so an option is never parsed.
-    int found = in_options<NumericAttribute>(self, x);
-    if (found < 0)
-        return nullptr;
-    if (found || PyLong_CheckExact(x) || PyFloat_CheckExact(x))
+    if (PyLong_CheckExact(x) || PyFloat_CheckExact(x))
         return Py_NewRef(x);
     if (PyTuple_CheckExact(x) || PyList_CheckExact(x)) {
         if (PySequence_Fast_GET_SIZE(x) != 2)
@@ -167,10 +127,10 @@ PyObject* NumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
         // Held: the parser may run Python code that empties a list.
         Ref number = Ref::borrow(PySequence_Fast_GET_ITEM(x, 0));
         Ref unit = Ref::borrow(PySequence_Fast_GET_ITEM(x, 1));
-        return parsed_number(numeric_table_of(self)->parse_pair(self, obj, number.get(), unit.get()));
+        return parsed_number(table_of<core::NumericPropertyTable>(self)->parse_pair(self, obj, number.get(), unit.get()));
     }
     if (PyUnicode_Check(x))
-        return parsed_number(numeric_table_of(self)->parse_string(self, obj, x));
+        return parsed_number(table_of<core::NumericPropertyTable>(self)->parse_string(self, obj, x));
     return raise_value_error(owner_message_repr(self, obj, " has an invalid format (got ", x, ")"));
 }
 
@@ -183,24 +143,12 @@ PyObject* BoundedNumericAttribute::check(PyObject* self, PyObject* obj, PyObject
 {
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value))
         return g_state.bounded_numeric_property_table->base.check(self, obj, value);
-    int found = in_options<BoundedNumericAttribute>(self, value);
-    if (found < 0)
-        return nullptr;
-    if (found)
-        Py_RETURN_TRUE;
-    return raise_invalid_option<BoundedNumericAttribute>(self, obj, value);
+    return accept_option<BoundedNumericAttribute>(self, obj, value, Py_True);
 }
 
 template <>
-PyObject* BoundedNumericAttribute::convert(PyObject* self, PyObject* obj, PyObject* x)
+PyObject* BoundedNumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObject* x)
 {
-    if (x == Py_None)
-        Py_RETURN_NONE;
-    int found = in_options<BoundedNumericAttribute>(self, x);
-    if (found < 0)
-        return nullptr;
-    if (found)
-        return Py_NewRef(x);
     return g_state.bounded_numeric_property_table->base.convert(self, obj, x);
 }
 
@@ -219,13 +167,10 @@ Ref format_as_exact_str(PyObject* x)
 template <class BaseRecord>
 PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(self)->get(self, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(self, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     // Looked up on the instance every time: a Python subclass may override it.
     Ref units = Ref::steal(PyObject_CallMethodOneArg(self, str_get_units, obj));
     if (!units)
@@ -264,62 +209,38 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
 // ----------------------------------------------------------------- the types
 
 template <class T>
-PyGetSetDef getset[] = {
-    sync_member<T>(),
-    attrname_member<T>(),
-    object_member<T, &T::attrtype>("attrtype"),
-    object_member<T, &T::options>("options"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<T>(object_member<T, &T::options>("options"));
 
-const char NumericAttribute_doc[] =
-    "Html attribute class with a numeric value.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: numeric, defaults to 0.0\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+constexpr char options_doc[] =
     "        `options`: list of strings, other possible values which are accepted by the attribute instance.\n"
-    "        For example some numeric attributes can accept also string values like `inherit`\n"
-    "        `units`: valid CSS metric default units: 'px', 'mm', '%', etc. or empty\n"
-    "    ";
+    "        For example some numeric attributes can accept also string values like `inherit`\n";
 
-const char BoundedNumericAttribute_doc[] =
-    "Html attribute class with a bounded numeric value.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: numeric, defaults to 0.0\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
-    "        `options`: list of strings, other possible values which are accepted by the attribute instance.\n"
-    "        For example some numeric attributes can accept also string values like `inherit`\n"
+constexpr auto NumericAttribute_doc = attribute_doc(
+    "Html attribute class with a numeric value.\n", "numeric, defaults to 0.0", options_doc,
+    "        `units`: valid CSS metric default units: 'px', 'mm', '%', etc. or empty\n");
+
+constexpr auto BoundedNumericAttribute_doc = attribute_doc(
+    "Html attribute class with a bounded numeric value.\n", "numeric, defaults to 0.0", options_doc,
     "        `min`: accepted minimum value\n"
     "        `max`: accepted maximum value\n"
-    "\n"
-    "    ";
-
-template <class BaseRecord>
-NumericAttributeTable NumericShape<BaseRecord>::table;
+    "\n");
 
 template <>
 PyTypeObject NumericAttribute::type = make_attribute_type<NumericAttribute>(
-    "vora.core._attributes._NumericAttribute", NumericAttribute_doc, getset<NumericAttribute>);
+    "vora.core._attributes._NumericAttribute", NumericAttribute_doc.data(),
+    members<NumericAttribute>.data());
 
 template <>
 PyTypeObject BoundedNumericAttribute::type = make_attribute_type<BoundedNumericAttribute>(
-    "vora.core._attributes._BoundedNumericAttribute", BoundedNumericAttribute_doc,
-    getset<BoundedNumericAttribute>);
+    "vora.core._attributes._BoundedNumericAttribute", BoundedNumericAttribute_doc.data(),
+    members<BoundedNumericAttribute>.data());
 
 }  // namespace
 
 extern const AttributeTypeInfo numeric_attribute_info =
-    attribute_type_info<NumericAttribute>("_NumericAttribute", strings);
+    attribute_type_info<NumericAttribute>(strings);
 
 extern const AttributeTypeInfo bounded_numeric_attribute_info =
-    attribute_type_info<BoundedNumericAttribute>("_BoundedNumericAttribute", strings);
+    attribute_type_info<BoundedNumericAttribute>(strings);
 
 }  // namespace vora::attributes

@@ -2,6 +2,7 @@
 // string, optionally restricted to options that may render as other texts.
 #include "common/args.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/messages.hpp"
 
@@ -18,12 +19,10 @@ struct StringAttribute {
     PyObject* attrname;
 
     static PyTypeObject type;
-    static AttributeTable table;
+    static inline AttributeTable table{};
     static constexpr Base base_kind = Base::property;
     static constexpr auto object_fields =
-        std::tuple{&StringAttribute::attrtype, &StringAttribute::options, &StringAttribute::values,
-                   &StringAttribute::attrname};
-    static constexpr auto gc_fields = std::tuple{&StringAttribute::options, &StringAttribute::values};
+        std::tuple{&StringAttribute::options, &StringAttribute::values};
     static int set_defaults(StringAttribute* self);
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* init_storage(PyObject* self, PyObject* obj, PyObject* storage);
@@ -40,15 +39,10 @@ const StringSpec strings[] = {
 
 int StringAttribute::set_defaults(StringAttribute* self)
 {
-    Ref options = Ref::steal(PyList_New(0));
     Ref values = Ref::steal(PyDict_New());
-    if (!options || !values)
+    if (!values)
         return -1;
-    set_field(self->attrtype, Ref::borrow(str_empty));
-    self->sync = 0;
-    set_field(self->options, std::move(options));
     set_field(self->values, std::move(values));
-    set_field(self->attrname, Ref::borrow(str_empty));
     return 0;
 }
 
@@ -101,10 +95,7 @@ int StringAttribute::init(PyObject* o, PyObject* args, PyObject* kwds)
     }
     if (force_allownone(kwargs.get()) < 0)
         return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, defaultvalue.get()));
-    if (!base_args)
-        return -1;
-    return call_base_init(&StringAttribute::type, o, base_args.get(), kwargs.get());
+    return call_base_init_with(&StringAttribute::type, o, defaultvalue.get(), kwargs.get());
 }
 
 // ------------------------------------------------------- native table entries
@@ -177,19 +168,13 @@ PyObject* StringAttribute::check(PyObject* self, PyObject* obj, PyObject* value)
         return nullptr;
     if (found)
         Py_RETURN_NONE;
-    Ref head = owner_message_repr(self, obj, " is set to an invalid option ", value,
-                                  ". Must be one of: ");
-    if (!head)
-        return nullptr;
-    Ref listed = Ref::steal(PyObject_Format(options.get(), str_empty));
-    if (!listed)
-        return nullptr;
-    return raise_value_error(Ref::steal(PyUnicode_Concat(head.get(), listed.get())));
+    PyObject* held = options.get();
+    return raise_invalid_option(self, obj, " is set to an invalid option ", value, &held);
 }
 
 PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
+    Ref value = stored_value(o, obj);
     if (!value)
         return nullptr;
     if (value.get() == Py_None)
@@ -203,37 +188,29 @@ PyObject* StringAttribute::render(PyObject* o, PyObject* obj)
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef getset[] = {
+// In an order of its own, which the type's __dict__ shows.
+PyGetSetDef members[] = {
     attrname_member<StringAttribute>(),
     object_member<StringAttribute, &StringAttribute::attrtype>("attrtype"),
     sync_member<StringAttribute>(),
     object_member<StringAttribute, &StringAttribute::options>("options"),
     object_member<StringAttribute, &StringAttribute::values>("values"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {},
 };
 
-const char doc[] =
-    "General Html attribute class with a string value.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: string, defaults to ''\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+constexpr auto doc = attribute_doc(
+    "General Html attribute class with a string value.\n", "string, defaults to ''",
     "        `options`: list of strings, other possible values which are accepted by the attribute instance.\n"
     "        For example some numeric attributes can accept also string values like `inherit`\n"
     "        'values': list of values relevant for options. This list contain actual values which are sent to frontend when\n"
-    "        the property value is set to one of optional values. If `values` list is not set, it is equal to `options`\n"
-    "    ";
+    "        the property value is set to one of optional values. If `values` list is not set, it is equal to `options`\n");
 
 }  // namespace
 
-AttributeTable StringAttribute::table;
 PyTypeObject StringAttribute::type =
-    make_attribute_type<StringAttribute>("vora.core._attributes._Attribute", doc, getset);
+    make_attribute_type<StringAttribute>("vora.core._attributes._Attribute", doc.data(), members);
 
 extern const AttributeTypeInfo string_attribute_info =
-    attribute_type_info<StringAttribute>("_Attribute", strings);
+    attribute_type_info<StringAttribute>(strings);
 
 }  // namespace vora::attributes

@@ -3,10 +3,12 @@
 #include "common/args.hpp"
 #include "common/sequence.hpp"
 #include "vora/core/attribute_type.hpp"
+#include "vora/core/docstring.hpp"
 #include "vora/core/item_text.hpp"
 #include "vora/core/keywords.hpp"
 #include "vora/core/lookups.hpp"
 #include "vora/core/messages.hpp"
+#include "vora/core/options.hpp"
 
 namespace vora::attributes {
 
@@ -20,26 +22,13 @@ struct VariableListAttribute {
     PyObject* options;    // values accepted unchanged, such as 'inherit'
 
     static PyTypeObject type;
-    static VariableListAttributeTable table;
+    static inline VariableListAttributeTable table{};
     static constexpr Base base_kind = Base::variable_list;
-    static constexpr auto object_fields =
-        std::tuple{&VariableListAttribute::attrtype, &VariableListAttribute::attrname,
-                   &VariableListAttribute::options};
-    static constexpr auto gc_fields = std::tuple{&VariableListAttribute::options};
-    static int set_defaults(VariableListAttribute* self)
-    {
-        Ref options = Ref::steal(PyList_New(0));
-        if (!options)
-            return -1;
-        set_field(self->attrtype, Ref::borrow(str_empty));
-        self->sync = 0;
-        set_field(self->attrname, Ref::borrow(str_empty));
-        set_field(self->options, std::move(options));
-        return 0;
-    }
+    static constexpr auto object_fields = std::tuple{&VariableListAttribute::options};
     static int init(PyObject* self, PyObject* args, PyObject* kwds);
     static PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* x);
-    static PyObject* convert(PyObject* self, PyObject* obj, PyObject* value);
+    static constexpr auto convert = convert_with_options<VariableListAttribute>;
+    static PyObject* convert_unlisted(PyObject* self, PyObject* obj, PyObject* value);
     static PyObject* render(PyObject* self, PyObject* obj);
 };
 
@@ -127,9 +116,7 @@ PyObject* VariableListAttribute::convert_numeric(PyObject* o, PyObject* obj, PyO
 // Through the instance's table: a native subclass may replace it.
 Ref component(PyObject* o, PyObject* obj, PyObject* x)
 {
-    auto* table = static_cast<const VariableListAttributeTable*>(
-        reinterpret_cast<core::PropertyRecord*>(o)->table);
-    return Ref::steal(table->convert_numeric(o, obj, x));
+    return Ref::steal(table_of<VariableListAttributeTable>(o)->convert_numeric(o, obj, x));
 }
 
 // [a, b] repeated to the target length: [a, b] or [a, b, a, b]; None for
@@ -189,16 +176,8 @@ Ref split(PyObject* value)
     return Ref::steal(PyObject_CallMethodNoArgs(value, str_split));
 }
 
-PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* value)
+PyObject* VariableListAttribute::convert_unlisted(PyObject* o, PyObject* obj, PyObject* value)
 {
-    if (value == Py_None)
-        Py_RETURN_NONE;
-    Ref options = Ref::borrow(record(o)->options);
-    int listed = PySequence_Contains(options.get(), value);
-    if (listed < 0)
-        return nullptr;
-    if (listed)
-        return Py_NewRef(value);
     if (PyList_Check(value) || PyTuple_Check(value))
         return convert_sequence(o, obj, value);
     bool text = PyUnicode_Check(value);
@@ -212,7 +191,9 @@ PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* v
         if (n < 0)
             return nullptr;
         if (n > 1) {
-            // A str subclass's split() may hand back another such string.
+            // The parts go through the whole convert, the options test
+            // first. A str subclass's split() may hand back another such
+            // string.
             if (Py_EnterRecursiveCall(" while converting a value"))
                 return nullptr;
             PyObject* result = convert(o, obj, parts.get());
@@ -230,27 +211,19 @@ PyObject* VariableListAttribute::convert(PyObject* o, PyObject* obj, PyObject* v
 
 PyObject* VariableListAttribute::render(PyObject* o, PyObject* obj)
 {
-    Ref value = Ref::steal(table_of(o)->get(o, obj, Dispatch::allowed));
-    if (!value)
-        return nullptr;
-    if (value.get() == Py_None)
-        return Py_NewRef(str_empty);
-    if (PyUnicode_Check(value.get()))
-        return value.release();
+    Ref value;
+    int own = value_unless_text(o, obj, value);
+    if (own <= 0)
+        return own < 0 ? nullptr : value.release();
     return join_items(value.get(), str_space);
 }
 
 // ----------------------------------------------------------------- the type
 
-PyGetSetDef getset[] = {
-    sync_member<VariableListAttribute>(),
-    attrname_member<VariableListAttribute>(),
-    object_member<VariableListAttribute, &VariableListAttribute::attrtype>("attrtype"),
-    object_member<VariableListAttribute, &VariableListAttribute::options>("options"),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+auto members = attribute_members<VariableListAttribute>(
+    object_member<VariableListAttribute, &VariableListAttribute::options>("options"));
 
-const char doc[] =
+constexpr auto doc = attribute_doc(
     "A ListAttribute that allows you to work with a variable number of\n"
     "    list items and to expand them to the desired list size.\n"
     "\n"
@@ -258,25 +231,17 @@ const char doc[] =
     "    which was applied equally to the left, top, right and bottom.\n"
     "    Now padding or margin can be given one, two or four values, which are\n"
     "    expanded into a length four list [left, top, right, bottom] and stored\n"
-    "    in the attribute.\n"
-    "\n"
-    "    :Parameters:\n"
-    "        `defaultvalue`: list, defaults to []\n"
-    "        Specifies the default value of the attribute.\n"
-    "        `attrtype`: string, attribute type - 'style', 'class', 'element'\n"
-    "        `sync`: boolean, relevant for element attributes only, class and style attributes\n"
-    "        are always synced. If true the update event is sent to the client when the attribute value is updated.\n"
+    "    in the attribute.\n",
+    "list, defaults to []",
     "        `options`: list of strings, other possible values which are accepted by the attribute instance\n"
-    "        For example some numeric attributes can accept also string values like `inherit`.\n"
-    "    ";
+    "        For example some numeric attributes can accept also string values like `inherit`.\n");
 
 }  // namespace
 
-VariableListAttributeTable VariableListAttribute::table;
 PyTypeObject VariableListAttribute::type = make_attribute_type<VariableListAttribute>(
-    "vora.core._attributes._VariableListAttribute", doc, getset);
+    "vora.core._attributes._VariableListAttribute", doc.data(), members.data());
 
 extern const AttributeTypeInfo variable_list_attribute_info =
-    attribute_type_info<VariableListAttribute>("_VariableListAttribute", strings);
+    attribute_type_info<VariableListAttribute>(strings);
 
 }  // namespace vora::attributes
