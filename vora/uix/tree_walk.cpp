@@ -683,17 +683,50 @@ int Walk::child(PyObject* child, Ref* markup) noexcept
     return hand(std::move(result), markup, false);
 }
 
-// A large page outgrows the processor's caches, and then every element's
-// object is a wait for memory: the walk asks for a sibling's ahead of time
-// (its header, the record and the attribute values that follow it). A
-// prefetch never faults, so any address will do.
-inline void prefetch_object(PyObject* o) noexcept
+// A large page outgrows the processor's caches, and then each element is a
+// chain of waits for memory: its object, its storage dict, the dict's
+// entries, the storage records they point to. While a child is rendered the
+// walk asks ahead for one link of the chain of each of the next siblings,
+// each link found through the one asked for a step before: the object of
+// the third sibling on, the storage dict of the second, the entries and
+// records of the next (records are made one after another with the element,
+// so they lie together after the first). A prefetch never faults, so an
+// address gone stale on the way does no harm. Measured on the 100,000-element
+// page, this takes a tenth off the walk; on pages that fit the caches it
+// costs about 1 %.
+inline void prefetch_lines(const void* at, int before, int after) noexcept
 {
-    const char* p = reinterpret_cast<const char*>(o);
-    __builtin_prefetch(p - 32);
-    __builtin_prefetch(p + 32);
-    __builtin_prefetch(p + 96);
-    __builtin_prefetch(p + 160);
+    const char* p = static_cast<const char*>(at);
+    for (int line = -before; line < after; ++line)
+        __builtin_prefetch(p + 64 * line);
+}
+
+inline PyObject* storage_dict(PyObject* el) noexcept
+{
+    if (!PyObject_TypeCheck(el, g_tree.element_type))
+        return nullptr;
+    PyObject* storage = reinterpret_cast<core::EventDispatcherRecord*>(el)->storage;
+    return storage && PyDict_CheckExact(storage) ? storage : nullptr;
+}
+
+void prefetch_siblings(PyObject* kids, Py_ssize_t index) noexcept
+{
+    Py_ssize_t size = PyList_GET_SIZE(kids);
+    if (index + 3 < size)
+        prefetch_lines(PyList_GET_ITEM(kids, index + 3), 1, 4);
+    if (index + 2 < size) {
+        if (PyObject* storage = storage_dict(PyList_GET_ITEM(kids, index + 2)))
+            prefetch_lines(storage, 0, 1);
+    }
+    if (index + 1 < size) {
+        if (PyObject* storage = storage_dict(PyList_GET_ITEM(kids, index + 1))) {
+            prefetch_lines(reinterpret_cast<PyDictObject*>(storage)->ma_keys, 0, 4);
+            Py_ssize_t pos = 0;
+            PyObject *key, *record;
+            if (PyDict_Next(storage, &pos, &key, &record))
+                prefetch_lines(record, 0, 6);
+        }
+    }
 }
 
 // "".join([child.render() for child in children]) into out: every child is
@@ -704,8 +737,8 @@ int Walk::children(PyObject* kids) noexcept
     Ref bad;
     Py_ssize_t index = 0;
     int status = vora::for_each_in(kids, [&](PyObject* kid) {
-        if (PyList_CheckExact(kids) && index + 2 < PyList_GET_SIZE(kids))
-            prefetch_object(PyList_GET_ITEM(kids, index + 2));
+        if (PyList_CheckExact(kids))
+            prefetch_siblings(kids, index);
         Ref markup;
         int found = child(kid, &markup);
         if (found < 0)
