@@ -1,6 +1,7 @@
-// The escaping of html.escape(s, quote=True), counted and applied while
-// copying, and TextBuilder's slower paths: allocation at a measured size,
-// growth and widening, and the finished str.
+// The escapes of html.escape(s, quote=True) and html.escape(s, quote=False),
+// counted and applied while copying, and TextBuilder's slower paths:
+// allocation at a measured size, growth and widening, cutting back, and the
+// finished str.
 #include "common/text.hpp"
 
 #include <cstdint>
@@ -14,28 +15,32 @@ namespace vora {
 namespace {
 
 // How many characters escaping adds for each code unit below 128: & < > " '
-// become &amp; &lt; &gt; &quot; &#x27;.
+// become &amp; &lt; &gt; &quot; &#x27; with quotes, only & < > without.
 struct EscapeTable {
     unsigned char extra[128] = {};
-    constexpr EscapeTable()
+    constexpr explicit EscapeTable(bool quote)
     {
         extra['&'] = 4;
         extra['<'] = 3;
         extra['>'] = 3;
-        extra['"'] = 5;
-        extra['\''] = 5;
+        if (quote) {
+            extra['"'] = 5;
+            extra['\''] = 5;
+        }
     }
 };
-constexpr EscapeTable kEscape{};
+template <bool Quote>
+constexpr EscapeTable kEscape{Quote};
 
-template <class In>
+template <bool Quote, class In>
 inline Py_ssize_t unit_extra(In c) noexcept
 {
-    return c < 128 ? kEscape.extra[c] : 0;
+    return c < 128 ? kEscape<Quote>.extra[c] : 0;
 }
 
-// True when any byte of the word is one of & < > " ' (the classic test for
-// a zero byte, applied to the word xor each character).
+// True when any byte of the word is one that escaping replaces (the classic
+// test for a zero byte, applied to the word xor each character).
+template <bool Quote>
 inline bool has_special(uint64_t word) noexcept
 {
     constexpr uint64_t ones = 0x0101010101010101;
@@ -44,10 +49,13 @@ inline bool has_special(uint64_t word) noexcept
         uint64_t x = word ^ (ones * c);
         return (x - ones) & ~x & highs;
     };
-    return (has('&') | has('<') | has('>') | has('"') | has('\'')) != 0;
+    uint64_t found = has('&') | has('<') | has('>');
+    if constexpr (Quote)
+        found |= has('"') | has('\'');
+    return found != 0;
 }
 
-template <class In>
+template <bool Quote, class In>
 Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
 {
     if constexpr (sizeof(In) == 1) {
@@ -56,35 +64,35 @@ Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
         Py_ssize_t i = 0;
         Py_ssize_t extra = 0;
 #if defined(__SSE2__)
-        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
-                      quot = _mm_set1_epi8('"'), apos = _mm_set1_epi8('\'');
+        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
         for (; i + 16 <= n; i += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            __m128i hit = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot)),
-                             _mm_cmpeq_epi8(v, apos)));
+            __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                                       _mm_cmpeq_epi8(v, gt));
+            if constexpr (Quote)
+                hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\''))));
             if (_mm_movemask_epi8(hit) != 0) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 16; ++j)
-                    extra += unit_extra(s[j]);
+                    extra += unit_extra<Quote>(s[j]);
             }
         }
 #endif
         for (; i + 8 <= n; i += 8) {
             uint64_t word;
             std::memcpy(&word, s + i, 8);
-            if (has_special(word)) [[unlikely]] {
+            if (has_special<Quote>(word)) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 8; ++j)
-                    extra += unit_extra(s[j]);
+                    extra += unit_extra<Quote>(s[j]);
             }
         }
         for (; i < n; ++i)
-            extra += unit_extra(s[i]);
+            extra += unit_extra<Quote>(s[i]);
         return extra;
     } else {
         Py_ssize_t extra = 0;
         for (Py_ssize_t i = 0; i < n; ++i)
-            extra += unit_extra(s[i]);
+            extra += unit_extra<Quote>(s[i]);
         return extra;
     }
 }
@@ -97,7 +105,7 @@ Out* put(Out* out, const char (&text)[N]) noexcept
     return out;
 }
 
-template <class In, class Out>
+template <bool Quote, class In, class Out>
 Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
 {
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -106,8 +114,18 @@ Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
         case '&': out = put(out, "&amp;"); break;
         case '<': out = put(out, "&lt;"); break;
         case '>': out = put(out, "&gt;"); break;
-        case '"': out = put(out, "&quot;"); break;
-        case '\'': out = put(out, "&#x27;"); break;
+        case '"':
+            if constexpr (Quote)
+                out = put(out, "&quot;");
+            else
+                *out++ = static_cast<Out>(c);
+            break;
+        case '\'':
+            if constexpr (Quote)
+                out = put(out, "&#x27;");
+            else
+                *out++ = static_cast<Out>(c);
+            break;
         default: *out++ = static_cast<Out>(c);
         }
     }
@@ -155,13 +173,24 @@ void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize
     });
 }
 
+template <bool Quote>
+Py_ssize_t escape_extra_as(PyObject* s) noexcept
+{
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra<Quote>(p, PyUnicode_GET_LENGTH(s));
+    });
+}
+
 }  // namespace
 
 Py_ssize_t escape_extra(PyObject* s) noexcept
 {
-    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
-        return count_extra(p, PyUnicode_GET_LENGTH(s));
-    });
+    return escape_extra_as<true>(s);
+}
+
+Py_ssize_t escape_text_extra(PyObject* s) noexcept
+{
+    return escape_extra_as<false>(s);
 }
 
 // Room for n more characters up to maxchar: the str grows in place while it
@@ -239,7 +268,8 @@ int TextBuilder::append_char_other(char c) noexcept
     return append_ascii_other(&c, 1);
 }
 
-int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
+template <bool Quote>
+int TextBuilder::append_escaping_as(PyObject* s, Py_ssize_t extra) noexcept
 {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     Py_ssize_t total = add_length(n, extra);
@@ -247,7 +277,7 @@ int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
         return -1;
     with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* in) {
         with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) {
-            [[maybe_unused]] auto* end = escape_copy(in, n, out);
+            [[maybe_unused]] auto* end = escape_copy<Quote>(in, n, out);
             assert(end - out == total);
         });
     });
@@ -255,10 +285,35 @@ int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
     return 0;
 }
 
+int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
+{
+    return append_escaping_as<true>(s, extra);
+}
+
+int TextBuilder::append_escaping_text(PyObject* s, Py_ssize_t extra) noexcept
+{
+    return append_escaping_as<false>(s, extra);
+}
+
+// PyUnicode_FromKindAndData looks for the widest character it copies, so
+// the text it makes is in its narrowest kind whatever was dropped before.
+Ref TextBuilder::cut(Py_ssize_t start) noexcept
+{
+    assert(measured_kind_ == 0 && 0 <= start && start <= pos_);
+    if (start == 0)
+        return finish();
+    Ref text = Ref::steal(PyUnicode_FromKindAndData(kind_, data_ + start * kind_, pos_ - start));
+    if (text)
+        truncate(start);
+    return text;
+}
+
 Ref TextBuilder::finish_grown() noexcept
 {
     Ref out;
-    if (!str_) {
+    if (narrowable_) {
+        out = Ref::steal(PyUnicode_FromKindAndData(kind_, data_, pos_));
+    } else if (!str_) {
         out = Ref::steal(new_empty_str());
     } else if (pos_ == capacity_ || PyUnicode_Resize(&str_, pos_) == 0) [[likely]] {
         out = Ref::steal(str_);

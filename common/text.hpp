@@ -1,7 +1,9 @@
 // TextBuilder, the one way the native modules build a str: opened at a
-// measured size and filled by copying, or grown as text arrives; with the
-// escaping of html.escape(s, quote=True) applied while copying, and the
-// measuring helpers (TextSize, escape_extra) of the measured way.
+// measured size and filled by copying, or grown as text arrives (and, grown,
+// cut back: the page walk takes text out again); with the escapes of
+// html.escape(s, quote=True) and html.escape(s, quote=False) applied while
+// copying, and the measuring helpers (TextSize, escape_extra,
+// escape_text_extra) of the measured way.
 #pragma once
 
 #include <Python.h>
@@ -27,8 +29,11 @@ inline Py_ssize_t add_length(Py_ssize_t a, Py_ssize_t b) noexcept
 }
 
 // The characters escaping adds to s (any str, subclasses included); 0 means
-// that s is copied unchanged.
+// that s is copied unchanged. escape_extra for html.escape(s, quote=True),
+// escape_text_extra for html.escape(s, quote=False), the escape of element
+// text.
 Py_ssize_t escape_extra(PyObject* s) noexcept;
+Py_ssize_t escape_text_extra(PyObject* s) noexcept;
 
 // The length and widest character of a text to build at its measured size.
 // The widest character is kept as the OR of PyUnicode_MAX_CHAR_VALUE of the
@@ -62,7 +67,8 @@ inline PyObject* new_empty_str() noexcept
 //   - or grown: text gathers in a buffer inside the builder, then in a str
 //     that widens from 1- to 2- to 4-byte characters as wider text arrives
 //     and grows by half again when full. Appends return 0, or -1 with
-//     MemoryError set.
+//     MemoryError set. A grown text can also be cut back: length() marks a
+//     place, cut() hands over the text after it, truncate() drops it.
 // finish() hands over the exact str, in its narrowest kind, and leaves the
 // builder empty, growing, for another text; the destructor frees what was
 // not finished.
@@ -107,15 +113,20 @@ public:
     int append(PyObject* s) noexcept
     {
         int kind = PyUnicode_KIND(s);
+        Py_ssize_t n = PyUnicode_GET_LENGTH(s);
         if (kind == measured_kind_) [[likely]] {
             // Measured, and as wide as the result: a plain copy.
-            Py_ssize_t n = PyUnicode_GET_LENGTH(s);
             assert(within_measure(n, PyUnicode_MAX_CHAR_VALUE(s)));
-            std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
-            pos_ += n;
-            return 0;
+        } else if (kind != kind_ || PyUnicode_MAX_CHAR_VALUE(s) > maxchar_ ||
+                   n > capacity_ - pos_) {
+            // Narrower text into a measured one, or a grown text that must
+            // widen or grow first. (Grown, as wide as the storage, no wider
+            // than what it holds, with room: the plain copy below.)
+            return append_other(s);
         }
-        return append_other(s);
+        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
+        pos_ += n;
+        return 0;
     }
 
     // Appends the text of html.escape(s, quote=True): & < > " ' become
@@ -128,6 +139,19 @@ public:
         return append_escaping(s, extra);
     }
     int append_escaped(PyObject* s) noexcept { return append_escaped(s, escape_extra(s)); }
+
+    // Appends the text of html.escape(s, quote=False), the escape of element
+    // text: only & < > are replaced. extra is escape_text_extra(s).
+    int append_escaped_text(PyObject* s, Py_ssize_t extra) noexcept
+    {
+        if (extra == 0) [[likely]]
+            return append(s);
+        return append_escaping_text(s, extra);
+    }
+    int append_escaped_text(PyObject* s) noexcept
+    {
+        return append_escaped_text(s, escape_text_extra(s));
+    }
 
     // Appends n ASCII characters.
     int append_ascii(const char* text, Py_ssize_t n) noexcept
@@ -152,9 +176,28 @@ public:
         return 0;
     }
 
+    // The characters appended so far.
+    Py_ssize_t length() const noexcept { return pos_; }
+
+    // Grown only: the text from start (a length() taken earlier) to the end,
+    // as a new exact str in its narrowest kind; the builder keeps the text
+    // before start. cut(0) is finish(). Empty with MemoryError set, the
+    // builder unchanged, when the str cannot be allocated.
+    Ref cut(Py_ssize_t start) noexcept;
+
+    // Grown only: drops the text from length (a length() taken earlier) on.
+    void truncate(Py_ssize_t length) noexcept
+    {
+        assert(measured_kind_ == 0 && 0 <= length && length <= pos_);
+        pos_ = length;
+        // What is left may be narrower than maxchar_ now.
+        narrowable_ = maxchar_ > 0x7f;
+    }
+
     // The built str (the empty str when nothing was appended); the builder
     // is empty afterwards. Empty with MemoryError set only when a grown str
-    // fails to shrink to its length.
+    // fails to shrink to its length, or, after text was cut or dropped, to
+    // be copied into its narrowest kind.
     Ref finish() noexcept
     {
         if (measured_kind_ != 0) [[likely]] {
@@ -164,7 +207,7 @@ public:
             reset();
             return Ref::steal(s);
         }
-        if (!str_ && pos_ != 0) {
+        if (!str_ && pos_ != 0 && !narrowable_) {
             // Still in inline_, one byte per character.
             PyObject* s = PyUnicode_New(pos_, maxchar_);
             if (s)
@@ -197,6 +240,9 @@ private:
     int append_ascii_other(const char* text, Py_ssize_t n) noexcept;
     int append_char_other(char c) noexcept;
     int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
+    int append_escaping_text(PyObject* s, Py_ssize_t extra) noexcept;
+    template <bool Quote>
+    int append_escaping_as(PyObject* s, Py_ssize_t extra) noexcept;
     Ref finish_grown() noexcept;
     void reset() noexcept
     {
@@ -208,6 +254,7 @@ private:
         measured_kind_ = 0;
         limit_ = 0xff;
         maxchar_ = 0x7f;
+        narrowable_ = false;
     }
 
     static constexpr Py_ssize_t inline_capacity = 120;
@@ -227,6 +274,9 @@ private:
     // TextSize.
     Py_UCS4 limit_ = 0xff;
     Py_UCS4 maxchar_ = 0x7f;
+    // Text was dropped since maxchar_ passed ASCII: what is left may be
+    // narrower, so the finished str is made from it in its narrowest kind.
+    bool narrowable_ = false;
     alignas(8) char inline_[inline_capacity];
 };
 
