@@ -32,6 +32,20 @@ struct EscapeTable {
 template <bool Quote>
 constexpr EscapeTable kEscape{Quote};
 
+// The table and the bits that TextBuilder looks at inline name the same
+// characters.
+template <bool Quote>
+constexpr bool same_specials()
+{
+    for (unsigned c = 0; c < 128; ++c) {
+        bool bit = c < 64 && (escape_specials<Quote> >> c & 1);
+        if ((kEscape<Quote>.extra[c] != 0) != bit)
+            return false;
+    }
+    return true;
+}
+static_assert(same_specials<true>() && same_specials<false>());
+
 template <bool Quote, class In>
 inline Py_ssize_t unit_extra(In c) noexcept
 {
@@ -160,37 +174,43 @@ decltype(auto) with_kind(int kind, void* data, F&& f) noexcept
     }
 }
 
-// Copies n code units of one width into storage of the same or a wider one.
-void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
+// Widens n code units into storage of a wider kind.
+void widen_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
 {
-    if (src_kind == dst_kind) {
-        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
-        return;
-    }
     assert(src_kind < dst_kind);
     with_kind(src_kind, src, [&](auto* in) {
         with_kind(dst_kind, dst, [&](auto* out) { widen_copy(in, n, out); });
     });
 }
 
-template <bool Quote>
-Py_ssize_t escape_extra_as(PyObject* s) noexcept
+// Copies n code units of one width into storage of the same or a wider one,
+// 1- into 2-byte storage first: in a page that holds one wider character,
+// every later piece of markup is widened so.
+[[gnu::always_inline]] inline void copy_units(const void* src, int src_kind, char* dst,
+                                              int dst_kind, Py_ssize_t n) noexcept
 {
-    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
-        return count_extra<Quote>(p, PyUnicode_GET_LENGTH(s));
-    });
+    if (src_kind == dst_kind)
+        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
+    else if (src_kind == PyUnicode_1BYTE_KIND && dst_kind == PyUnicode_2BYTE_KIND)
+        widen_copy(static_cast<const Py_UCS1*>(src), n, reinterpret_cast<Py_UCS2*>(dst));
+    else
+        widen_units(src, src_kind, dst, dst_kind, n);
 }
 
 }  // namespace
 
 Py_ssize_t escape_extra(PyObject* s) noexcept
 {
-    return escape_extra_as<true>(s);
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra<true>(p, PyUnicode_GET_LENGTH(s));
+    });
 }
 
 Py_ssize_t escape_text_extra(PyObject* s) noexcept
 {
-    return escape_extra_as<false>(s);
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra<false>(p, PyUnicode_GET_LENGTH(s));
+    });
 }
 
 // Room for n more characters up to maxchar: the str grows in place while it
@@ -221,6 +241,12 @@ int TextBuilder::make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept
     return 0;
 }
 
+// Out of line, so that the many appends that may take this path stay small.
+void TextBuilder::widen_in(const Py_UCS1* src, Py_ssize_t n) noexcept
+{
+    widen_copy(src, n, reinterpret_cast<Py_UCS2*>(data_) + pos_);
+}
+
 // Room for n more characters up to maxchar (0x7f, 0xff, 0xffff or 0x10ffff):
 // a measured text has it by its measure, a grown one makes it.
 int TextBuilder::reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept
@@ -242,11 +268,7 @@ int TextBuilder::append_other(PyObject* s) noexcept
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     if (reserve(n, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
         return -1;
-    int kind = PyUnicode_KIND(s);
-    if (kind == kind_) [[likely]]
-        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
-    else
-        copy_units(PyUnicode_DATA(s), kind, data_ + pos_ * kind_, kind_, n);
+    copy_units(PyUnicode_DATA(s), PyUnicode_KIND(s), data_ + pos_ * kind_, kind_, n);
     pos_ += n;
     return 0;
 }
@@ -255,21 +277,22 @@ int TextBuilder::append_ascii_other(const char* text, Py_ssize_t n) noexcept
 {
     if (reserve(n, 0x7f) < 0)
         return -1;
-    if (kind_ == PyUnicode_1BYTE_KIND) [[likely]]
-        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
-    else
-        copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
+    copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
     pos_ += n;
     return 0;
 }
 
 int TextBuilder::append_char_other(char c) noexcept
 {
-    return append_ascii_other(&c, 1);
+    if (reserve(1, 0x7f) < 0)
+        return -1;
+    PyUnicode_WRITE(kind_, data_, pos_, static_cast<Py_UCS4>(c));
+    ++pos_;
+    return 0;
 }
 
 template <bool Quote>
-int TextBuilder::append_escaping_as(PyObject* s, Py_ssize_t extra) noexcept
+int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
 {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     Py_ssize_t total = add_length(n, extra);
@@ -284,16 +307,17 @@ int TextBuilder::append_escaping_as(PyObject* s, Py_ssize_t extra) noexcept
     pos_ += total;
     return 0;
 }
+template int TextBuilder::append_escaping<true>(PyObject*, Py_ssize_t) noexcept;
+template int TextBuilder::append_escaping<false>(PyObject*, Py_ssize_t) noexcept;
 
-int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
+template <bool Quote>
+int TextBuilder::append_counted(PyObject* s) noexcept
 {
-    return append_escaping_as<true>(s, extra);
+    Py_ssize_t extra = Quote ? escape_extra(s) : escape_text_extra(s);
+    return extra == 0 ? append(s) : append_escaping<Quote>(s, extra);
 }
-
-int TextBuilder::append_escaping_text(PyObject* s, Py_ssize_t extra) noexcept
-{
-    return append_escaping_as<false>(s, extra);
-}
+template int TextBuilder::append_counted<true>(PyObject*) noexcept;
+template int TextBuilder::append_counted<false>(PyObject*) noexcept;
 
 // PyUnicode_FromKindAndData looks for the widest character it copies, so
 // the text it makes is in its narrowest kind whatever was dropped before.

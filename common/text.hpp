@@ -10,6 +10,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "common/errors.hpp"
@@ -34,6 +35,13 @@ inline Py_ssize_t add_length(Py_ssize_t a, Py_ssize_t b) noexcept
 // text.
 Py_ssize_t escape_extra(PyObject* s) noexcept;
 Py_ssize_t escape_text_extra(PyObject* s) noexcept;
+
+// The characters that escaping replaces, all below 64, as bits: & < >
+// (text) and " ' too (quoted).
+template <bool Quote>
+inline constexpr uint64_t escape_specials = uint64_t{1} << '&' | uint64_t{1} << '<' |
+                                            uint64_t{1} << '>' |
+                                            (Quote ? uint64_t{1} << '"' | uint64_t{1} << '\'' : 0);
 
 // The length and widest character of a text to build at its measured size.
 // The widest character is kept as the OR of PyUnicode_MAX_CHAR_VALUE of the
@@ -117,16 +125,16 @@ public:
         if (kind == measured_kind_) [[likely]] {
             // Measured, and as wide as the result: a plain copy.
             assert(within_measure(n, PyUnicode_MAX_CHAR_VALUE(s)));
-        } else if (kind != kind_ || PyUnicode_MAX_CHAR_VALUE(s) > maxchar_ ||
-                   n > capacity_ - pos_) {
-            // Narrower text into a measured one, or a grown text that must
-            // widen or grow first. (Grown, as wide as the storage, no wider
-            // than what it holds, with room: the plain copy below.)
-            return append_other(s);
+            std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
+            pos_ += n;
+            return 0;
         }
-        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
-        pos_ += n;
-        return 0;
+        // No wider than what the text holds, with room: copied here when
+        // copy_in can.
+        if (PyUnicode_MAX_CHAR_VALUE(s) <= maxchar_ && n <= capacity_ - pos_ &&
+            copy_in(PyUnicode_DATA(s), kind, n))
+            return 0;
+        return append_other(s);
     }
 
     // Appends the text of html.escape(s, quote=True): & < > " ' become
@@ -136,9 +144,14 @@ public:
     {
         if (extra == 0) [[likely]]
             return append(s);
-        return append_escaping(s, extra);
+        return append_escaping<true>(s, extra);
     }
-    int append_escaped(PyObject* s) noexcept { return append_escaped(s, escape_extra(s)); }
+    int append_escaped(PyObject* s) noexcept
+    {
+        if (short_and_plain(s, escape_specials<true>)) [[likely]]
+            return append(s);
+        return append_counted<true>(s);
+    }
 
     // Appends the text of html.escape(s, quote=False), the escape of element
     // text: only & < > are replaced. extra is escape_text_extra(s).
@@ -146,11 +159,13 @@ public:
     {
         if (extra == 0) [[likely]]
             return append(s);
-        return append_escaping_text(s, extra);
+        return append_escaping<false>(s, extra);
     }
     int append_escaped_text(PyObject* s) noexcept
     {
-        return append_escaped_text(s, escape_text_extra(s));
+        if (short_and_plain(s, escape_specials<false>)) [[likely]]
+            return append(s);
+        return append_counted<false>(s);
     }
 
     // Appends n ASCII characters.
@@ -220,6 +235,21 @@ public:
     }
 
 private:
+    // True when s is short 1-byte text (most of what a page escapes: names,
+    // ids, values) with none of specials: a look here, without the call that
+    // counts.
+    static bool short_and_plain(PyObject* s, uint64_t specials) noexcept
+    {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+        if (PyUnicode_KIND(s) != PyUnicode_1BYTE_KIND || n > 32)
+            return false;
+        const Py_UCS1* p = PyUnicode_1BYTE_DATA(s);
+        uint64_t found = 0;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            found |= p[i] < 64 ? specials >> p[i] & 1 : 0;
+        return found == 0;
+    }
+
     // Whether n ASCII characters are copied as they are: into one byte per
     // character, with room (which a measured text has by its measure).
     bool ascii_fits(Py_ssize_t n) const noexcept
@@ -229,20 +259,39 @@ private:
             return true;
         return kind_ == PyUnicode_1BYTE_KIND && n <= capacity_ - pos_;
     }
+    // Copies n code units of the given kind into the storage, which has
+    // room for them and is at least as wide, when it is a plain copy or
+    // 1-byte text into 2-byte storage (every piece of markup once a page
+    // holds one wider character); false, with nothing copied, otherwise.
+    bool copy_in(const void* src, int kind, Py_ssize_t n) noexcept
+    {
+        assert(kind <= kind_ && n <= capacity_ - pos_);
+        if (kind == kind_)
+            std::memcpy(data_ + pos_ * kind, src, static_cast<size_t>(n) * kind);
+        else if (kind == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_2BYTE_KIND)
+            widen_in(static_cast<const Py_UCS1*>(src), n);
+        else
+            return false;
+        pos_ += n;
+        return true;
+    }
     // What a measured text promises.
     bool within_measure(Py_ssize_t n, Py_UCS4 maxchar) const noexcept
     {
         return maxchar <= limit_ && n <= capacity_ - pos_;
     }
     int reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept;
+    void widen_in(const Py_UCS1* src, Py_ssize_t n) noexcept;
     VORA_COLD int make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept;
     int append_other(PyObject* s) noexcept;
     int append_ascii_other(const char* text, Py_ssize_t n) noexcept;
     int append_char_other(char c) noexcept;
-    int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
-    int append_escaping_text(PyObject* s, Py_ssize_t extra) noexcept;
+    // The escapes, with quotes or without (text); extra is what escaping
+    // adds to s, counted by append_counted when the caller has no count.
     template <bool Quote>
-    int append_escaping_as(PyObject* s, Py_ssize_t extra) noexcept;
+    int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
+    template <bool Quote>
+    int append_counted(PyObject* s) noexcept;
     Ref finish_grown() noexcept;
     void reset() noexcept
     {
