@@ -12,10 +12,12 @@ from hypothesis import given, strategies as st
 
 from vora_testing import text_builder
 
-# Characters of every width, and the ones escaping replaces.
-CHARS = st.one_of(st.sampled_from("&<>\"'x"), st.sampled_from("\xe9\xff\u20ac\U0001d11e"),
-                  st.characters())
-TEXTS = st.one_of(st.text(CHARS, max_size=30), st.text(CHARS, min_size=40, max_size=160))
+# Characters of every width, and the ones escaping replaces; short texts
+# also ASCII only, so that a wider one after them is often cut back off.
+SPECIALS = st.sampled_from("&<>\"'x")
+CHARS = st.one_of(SPECIALS, st.sampled_from("\xe9\xff\u20ac\U0001d11e"), st.characters())
+TEXTS = st.one_of(st.text(SPECIALS, max_size=30), st.text(CHARS, max_size=30),
+                  st.text(CHARS, min_size=40, max_size=160))
 ASCII = st.text(st.characters(max_codepoint=127), max_size=20)
 NUMBERS = st.one_of(st.integers(), st.integers(-2**70, 2**70), st.floats(), st.booleans(),
                     st.none())
