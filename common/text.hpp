@@ -140,33 +140,16 @@ public:
     // Appends the text of html.escape(s, quote=True): & < > " ' become
     // &amp; &lt; &gt; &quot; &#x27;. extra is escape_extra(s), when the
     // caller has it from measuring.
-    int append_escaped(PyObject* s, Py_ssize_t extra) noexcept
-    {
-        if (extra == 0) [[likely]]
-            return append(s);
-        return append_escaping<true>(s, extra);
-    }
-    int append_escaped(PyObject* s) noexcept
-    {
-        if (short_and_plain(s, escape_specials<true>)) [[likely]]
-            return append(s);
-        return append_counted<true>(s);
-    }
+    int append_escaped(PyObject* s, Py_ssize_t extra) noexcept { return escaped<true>(s, extra); }
+    int append_escaped(PyObject* s) noexcept { return escaped<true>(s); }
 
     // Appends the text of html.escape(s, quote=False), the escape of element
     // text: only & < > are replaced. extra is escape_text_extra(s).
     int append_escaped_text(PyObject* s, Py_ssize_t extra) noexcept
     {
-        if (extra == 0) [[likely]]
-            return append(s);
-        return append_escaping<false>(s, extra);
+        return escaped<false>(s, extra);
     }
-    int append_escaped_text(PyObject* s) noexcept
-    {
-        if (short_and_plain(s, escape_specials<false>)) [[likely]]
-            return append(s);
-        return append_counted<false>(s);
-    }
+    int append_escaped_text(PyObject* s) noexcept { return escaped<false>(s); }
 
     // Appends n ASCII characters.
     int append_ascii(const char* text, Py_ssize_t n) noexcept
@@ -286,8 +269,23 @@ private:
     int append_other(PyObject* s) noexcept;
     int append_ascii_other(const char* text, Py_ssize_t n) noexcept;
     int append_char_other(char c) noexcept;
-    // The escapes, with quotes or without (text); extra is what escaping
-    // adds to s, counted by append_counted when the caller has no count.
+    // The escapes, with quotes or without (text). extra is what escaping
+    // adds to s; without it, short 1-byte text is looked at here and the
+    // rest is counted by append_counted.
+    template <bool Quote>
+    int escaped(PyObject* s, Py_ssize_t extra) noexcept
+    {
+        if (extra == 0) [[likely]]
+            return append(s);
+        return append_escaping<Quote>(s, extra);
+    }
+    template <bool Quote>
+    int escaped(PyObject* s) noexcept
+    {
+        if (short_and_plain(s, escape_specials<Quote>)) [[likely]]
+            return append(s);
+        return append_counted<Quote>(s);
+    }
     template <bool Quote>
     int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
     template <bool Quote>
