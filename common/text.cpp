@@ -1,6 +1,7 @@
-// The escaping of html.escape(s, quote=True), counted and applied while
-// copying, and TextBuilder's slower paths: allocation at a measured size,
-// growth and widening, and the finished str.
+// The escapes of html.escape(s, quote=True) and html.escape(s, quote=False),
+// counted and applied while copying, and TextBuilder's slower paths:
+// allocation at a measured size, growth and widening, cutting back, and the
+// finished str.
 #include "common/text.hpp"
 
 #include <cstdint>
@@ -14,28 +15,46 @@ namespace vora {
 namespace {
 
 // How many characters escaping adds for each code unit below 128: & < > " '
-// become &amp; &lt; &gt; &quot; &#x27;.
+// become &amp; &lt; &gt; &quot; &#x27; with quotes, only & < > without.
 struct EscapeTable {
     unsigned char extra[128] = {};
-    constexpr EscapeTable()
+    constexpr explicit EscapeTable(bool quote)
     {
         extra['&'] = 4;
         extra['<'] = 3;
         extra['>'] = 3;
-        extra['"'] = 5;
-        extra['\''] = 5;
+        if (quote) {
+            extra['"'] = 5;
+            extra['\''] = 5;
+        }
     }
 };
-constexpr EscapeTable kEscape{};
+template <bool Quote>
+constexpr EscapeTable kEscape{Quote};
 
-template <class In>
+// The table and the bits that TextBuilder looks at inline name the same
+// characters.
+template <bool Quote>
+constexpr bool same_specials()
+{
+    for (unsigned c = 0; c < 128; ++c) {
+        bool bit = c < 64 && (escape_specials<Quote> >> c & 1);
+        if ((kEscape<Quote>.extra[c] != 0) != bit)
+            return false;
+    }
+    return true;
+}
+static_assert(same_specials<true>() && same_specials<false>());
+
+template <bool Quote, class In>
 inline Py_ssize_t unit_extra(In c) noexcept
 {
-    return c < 128 ? kEscape.extra[c] : 0;
+    return c < 128 ? kEscape<Quote>.extra[c] : 0;
 }
 
-// True when any byte of the word is one of & < > " ' (the classic test for
-// a zero byte, applied to the word xor each character).
+// True when any byte of the word is one that escaping replaces (the classic
+// test for a zero byte, applied to the word xor each character).
+template <bool Quote>
 inline bool has_special(uint64_t word) noexcept
 {
     constexpr uint64_t ones = 0x0101010101010101;
@@ -44,10 +63,13 @@ inline bool has_special(uint64_t word) noexcept
         uint64_t x = word ^ (ones * c);
         return (x - ones) & ~x & highs;
     };
-    return (has('&') | has('<') | has('>') | has('"') | has('\'')) != 0;
+    uint64_t found = has('&') | has('<') | has('>');
+    if constexpr (Quote)
+        found |= has('"') | has('\'');
+    return found != 0;
 }
 
-template <class In>
+template <bool Quote, class In>
 Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
 {
     if constexpr (sizeof(In) == 1) {
@@ -56,35 +78,35 @@ Py_ssize_t count_extra(const In* s, Py_ssize_t n) noexcept
         Py_ssize_t i = 0;
         Py_ssize_t extra = 0;
 #if defined(__SSE2__)
-        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
-                      quot = _mm_set1_epi8('"'), apos = _mm_set1_epi8('\'');
+        const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
         for (; i + 16 <= n; i += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            __m128i hit = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot)),
-                             _mm_cmpeq_epi8(v, apos)));
+            __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                                       _mm_cmpeq_epi8(v, gt));
+            if constexpr (Quote)
+                hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\''))));
             if (_mm_movemask_epi8(hit) != 0) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 16; ++j)
-                    extra += unit_extra(s[j]);
+                    extra += unit_extra<Quote>(s[j]);
             }
         }
 #endif
         for (; i + 8 <= n; i += 8) {
             uint64_t word;
             std::memcpy(&word, s + i, 8);
-            if (has_special(word)) [[unlikely]] {
+            if (has_special<Quote>(word)) [[unlikely]] {
                 for (Py_ssize_t j = i; j < i + 8; ++j)
-                    extra += unit_extra(s[j]);
+                    extra += unit_extra<Quote>(s[j]);
             }
         }
         for (; i < n; ++i)
-            extra += unit_extra(s[i]);
+            extra += unit_extra<Quote>(s[i]);
         return extra;
     } else {
         Py_ssize_t extra = 0;
         for (Py_ssize_t i = 0; i < n; ++i)
-            extra += unit_extra(s[i]);
+            extra += unit_extra<Quote>(s[i]);
         return extra;
     }
 }
@@ -97,7 +119,7 @@ Out* put(Out* out, const char (&text)[N]) noexcept
     return out;
 }
 
-template <class In, class Out>
+template <bool Quote, class In, class Out>
 Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
 {
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -106,8 +128,18 @@ Out* escape_copy(const In* s, Py_ssize_t n, Out* out) noexcept
         case '&': out = put(out, "&amp;"); break;
         case '<': out = put(out, "&lt;"); break;
         case '>': out = put(out, "&gt;"); break;
-        case '"': out = put(out, "&quot;"); break;
-        case '\'': out = put(out, "&#x27;"); break;
+        case '"':
+            if constexpr (Quote)
+                out = put(out, "&quot;");
+            else
+                *out++ = static_cast<Out>(c);
+            break;
+        case '\'':
+            if constexpr (Quote)
+                out = put(out, "&#x27;");
+            else
+                *out++ = static_cast<Out>(c);
+            break;
         default: *out++ = static_cast<Out>(c);
         }
     }
@@ -142,17 +174,27 @@ decltype(auto) with_kind(int kind, void* data, F&& f) noexcept
     }
 }
 
-// Copies n code units of one width into storage of the same or a wider one.
-void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
+// Widens n code units into storage of a wider kind.
+void widen_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize_t n) noexcept
 {
-    if (src_kind == dst_kind) {
-        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
-        return;
-    }
     assert(src_kind < dst_kind);
     with_kind(src_kind, src, [&](auto* in) {
         with_kind(dst_kind, dst, [&](auto* out) { widen_copy(in, n, out); });
     });
+}
+
+// Copies n code units of one width into storage of the same or a wider one,
+// 1- into 2-byte storage first: in a page that holds one wider character,
+// every later piece of markup is widened so.
+[[gnu::always_inline]] inline void copy_units(const void* src, int src_kind, char* dst,
+                                              int dst_kind, Py_ssize_t n) noexcept
+{
+    if (src_kind == dst_kind)
+        std::memcpy(dst, src, static_cast<size_t>(n) * dst_kind);
+    else if (src_kind == PyUnicode_1BYTE_KIND && dst_kind == PyUnicode_2BYTE_KIND)
+        widen_copy(static_cast<const Py_UCS1*>(src), n, reinterpret_cast<Py_UCS2*>(dst));
+    else
+        widen_units(src, src_kind, dst, dst_kind, n);
 }
 
 }  // namespace
@@ -160,7 +202,14 @@ void copy_units(const void* src, int src_kind, char* dst, int dst_kind, Py_ssize
 Py_ssize_t escape_extra(PyObject* s) noexcept
 {
     return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
-        return count_extra(p, PyUnicode_GET_LENGTH(s));
+        return count_extra<true>(p, PyUnicode_GET_LENGTH(s));
+    });
+}
+
+Py_ssize_t escape_text_extra(PyObject* s) noexcept
+{
+    return with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* p) {
+        return count_extra<false>(p, PyUnicode_GET_LENGTH(s));
     });
 }
 
@@ -192,6 +241,12 @@ int TextBuilder::make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept
     return 0;
 }
 
+// Out of line, so that the many appends that may take this path stay small.
+void TextBuilder::widen_in(const Py_UCS1* src, Py_ssize_t n) noexcept
+{
+    widen_copy(src, n, reinterpret_cast<Py_UCS2*>(data_) + pos_);
+}
+
 // Room for n more characters up to maxchar (0x7f, 0xff, 0xffff or 0x10ffff):
 // a measured text has it by its measure, a grown one makes it.
 int TextBuilder::reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept
@@ -213,11 +268,7 @@ int TextBuilder::append_other(PyObject* s) noexcept
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     if (reserve(n, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
         return -1;
-    int kind = PyUnicode_KIND(s);
-    if (kind == kind_) [[likely]]
-        std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
-    else
-        copy_units(PyUnicode_DATA(s), kind, data_ + pos_ * kind_, kind_, n);
+    copy_units(PyUnicode_DATA(s), PyUnicode_KIND(s), data_ + pos_ * kind_, kind_, n);
     pos_ += n;
     return 0;
 }
@@ -226,19 +277,21 @@ int TextBuilder::append_ascii_other(const char* text, Py_ssize_t n) noexcept
 {
     if (reserve(n, 0x7f) < 0)
         return -1;
-    if (kind_ == PyUnicode_1BYTE_KIND) [[likely]]
-        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
-    else
-        copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
+    copy_units(text, PyUnicode_1BYTE_KIND, data_ + pos_ * kind_, kind_, n);
     pos_ += n;
     return 0;
 }
 
 int TextBuilder::append_char_other(char c) noexcept
 {
-    return append_ascii_other(&c, 1);
+    if (reserve(1, 0x7f) < 0)
+        return -1;
+    PyUnicode_WRITE(kind_, data_, pos_, static_cast<Py_UCS4>(c));
+    ++pos_;
+    return 0;
 }
 
+template <bool Quote>
 int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
 {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
@@ -247,18 +300,44 @@ int TextBuilder::append_escaping(PyObject* s, Py_ssize_t extra) noexcept
         return -1;
     with_kind(PyUnicode_KIND(s), PyUnicode_DATA(s), [&](auto* in) {
         with_kind(kind_, data_ + pos_ * kind_, [&](auto* out) {
-            [[maybe_unused]] auto* end = escape_copy(in, n, out);
+            [[maybe_unused]] auto* end = escape_copy<Quote>(in, n, out);
             assert(end - out == total);
         });
     });
     pos_ += total;
     return 0;
 }
+template int TextBuilder::append_escaping<true>(PyObject*, Py_ssize_t) noexcept;
+template int TextBuilder::append_escaping<false>(PyObject*, Py_ssize_t) noexcept;
+
+template <bool Quote>
+int TextBuilder::append_counted(PyObject* s) noexcept
+{
+    Py_ssize_t extra = Quote ? escape_extra(s) : escape_text_extra(s);
+    return extra == 0 ? append(s) : append_escaping<Quote>(s, extra);
+}
+template int TextBuilder::append_counted<true>(PyObject*) noexcept;
+template int TextBuilder::append_counted<false>(PyObject*) noexcept;
+
+// PyUnicode_FromKindAndData looks for the widest character it copies, so
+// the text it makes is in its narrowest kind whatever was dropped before.
+Ref TextBuilder::cut(Py_ssize_t start) noexcept
+{
+    assert(measured_kind_ == 0 && 0 <= start && start <= pos_);
+    if (start == 0)
+        return finish();
+    Ref text = Ref::steal(PyUnicode_FromKindAndData(kind_, data_ + start * kind_, pos_ - start));
+    if (text)
+        truncate(start);
+    return text;
+}
 
 Ref TextBuilder::finish_grown() noexcept
 {
     Ref out;
-    if (!str_) {
+    if (narrowable_) {
+        out = Ref::steal(PyUnicode_FromKindAndData(kind_, data_, pos_));
+    } else if (!str_) {
         out = Ref::steal(new_empty_str());
     } else if (pos_ == capacity_ || PyUnicode_Resize(&str_, pos_) == 0) [[likely]] {
         out = Ref::steal(str_);

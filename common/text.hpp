@@ -1,13 +1,16 @@
 // TextBuilder, the one way the native modules build a str: opened at a
-// measured size and filled by copying, or grown as text arrives; with the
-// escaping of html.escape(s, quote=True) applied while copying, and the
-// measuring helpers (TextSize, escape_extra) of the measured way.
+// measured size and filled by copying, or grown as text arrives (and, grown,
+// cut back: the page walk takes text out again); with the escapes of
+// html.escape(s, quote=True) and html.escape(s, quote=False) applied while
+// copying, and the measuring helpers (TextSize, escape_extra,
+// escape_text_extra) of the measured way.
 #pragma once
 
 #include <Python.h>
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "common/errors.hpp"
@@ -27,8 +30,18 @@ inline Py_ssize_t add_length(Py_ssize_t a, Py_ssize_t b) noexcept
 }
 
 // The characters escaping adds to s (any str, subclasses included); 0 means
-// that s is copied unchanged.
+// that s is copied unchanged. escape_extra for html.escape(s, quote=True),
+// escape_text_extra for html.escape(s, quote=False), the escape of element
+// text.
 Py_ssize_t escape_extra(PyObject* s) noexcept;
+Py_ssize_t escape_text_extra(PyObject* s) noexcept;
+
+// The characters that escaping replaces, all below 64, as bits: & < >
+// (text) and " ' too (quoted).
+template <bool Quote>
+inline constexpr uint64_t escape_specials = uint64_t{1} << '&' | uint64_t{1} << '<' |
+                                            uint64_t{1} << '>' |
+                                            (Quote ? uint64_t{1} << '"' | uint64_t{1} << '\'' : 0);
 
 // The length and widest character of a text to build at its measured size.
 // The widest character is kept as the OR of PyUnicode_MAX_CHAR_VALUE of the
@@ -62,7 +75,8 @@ inline PyObject* new_empty_str() noexcept
 //   - or grown: text gathers in a buffer inside the builder, then in a str
 //     that widens from 1- to 2- to 4-byte characters as wider text arrives
 //     and grows by half again when full. Appends return 0, or -1 with
-//     MemoryError set.
+//     MemoryError set. A grown text can also be cut back: length() marks a
+//     place, cut() hands over the text after it, truncate() drops it.
 // finish() hands over the exact str, in its narrowest kind, and leaves the
 // builder empty, growing, for another text; the destructor frees what was
 // not finished.
@@ -107,27 +121,35 @@ public:
     int append(PyObject* s) noexcept
     {
         int kind = PyUnicode_KIND(s);
+        Py_ssize_t n = PyUnicode_GET_LENGTH(s);
         if (kind == measured_kind_) [[likely]] {
             // Measured, and as wide as the result: a plain copy.
-            Py_ssize_t n = PyUnicode_GET_LENGTH(s);
             assert(within_measure(n, PyUnicode_MAX_CHAR_VALUE(s)));
             std::memcpy(data_ + pos_ * kind, PyUnicode_DATA(s), static_cast<size_t>(n) * kind);
             pos_ += n;
             return 0;
         }
+        // No wider than what the text holds, with room: copied here when
+        // copy_in can.
+        if (PyUnicode_MAX_CHAR_VALUE(s) <= maxchar_ && n <= capacity_ - pos_ &&
+            copy_in(PyUnicode_DATA(s), kind, n))
+            return 0;
         return append_other(s);
     }
 
     // Appends the text of html.escape(s, quote=True): & < > " ' become
     // &amp; &lt; &gt; &quot; &#x27;. extra is escape_extra(s), when the
     // caller has it from measuring.
-    int append_escaped(PyObject* s, Py_ssize_t extra) noexcept
+    int append_escaped(PyObject* s, Py_ssize_t extra) noexcept { return escaped<true>(s, extra); }
+    int append_escaped(PyObject* s) noexcept { return escaped<true>(s); }
+
+    // Appends the text of html.escape(s, quote=False), the escape of element
+    // text: only & < > are replaced. extra is escape_text_extra(s).
+    int append_escaped_text(PyObject* s, Py_ssize_t extra) noexcept
     {
-        if (extra == 0) [[likely]]
-            return append(s);
-        return append_escaping(s, extra);
+        return escaped<false>(s, extra);
     }
-    int append_escaped(PyObject* s) noexcept { return append_escaped(s, escape_extra(s)); }
+    int append_escaped_text(PyObject* s) noexcept { return escaped<false>(s); }
 
     // Appends n ASCII characters.
     int append_ascii(const char* text, Py_ssize_t n) noexcept
@@ -152,9 +174,28 @@ public:
         return 0;
     }
 
+    // The characters appended so far.
+    Py_ssize_t length() const noexcept { return pos_; }
+
+    // Grown only: the text from start (a length() taken earlier) to the end,
+    // as a new exact str in its narrowest kind; the builder keeps the text
+    // before start. cut(0) is finish(). Empty with MemoryError set, the
+    // builder unchanged, when the str cannot be allocated.
+    Ref cut(Py_ssize_t start) noexcept;
+
+    // Grown only: drops the text from length (a length() taken earlier) on.
+    void truncate(Py_ssize_t length) noexcept
+    {
+        assert(measured_kind_ == 0 && 0 <= length && length <= pos_);
+        pos_ = length;
+        // What is left may be narrower than maxchar_ now.
+        narrowable_ = maxchar_ > 0x7f;
+    }
+
     // The built str (the empty str when nothing was appended); the builder
     // is empty afterwards. Empty with MemoryError set only when a grown str
-    // fails to shrink to its length.
+    // fails to shrink to its length, or, after text was cut or dropped, to
+    // be copied into its narrowest kind.
     Ref finish() noexcept
     {
         if (measured_kind_ != 0) [[likely]] {
@@ -164,7 +205,7 @@ public:
             reset();
             return Ref::steal(s);
         }
-        if (!str_ && pos_ != 0) {
+        if (!str_ && pos_ != 0 && !narrowable_) {
             // Still in inline_, one byte per character.
             PyObject* s = PyUnicode_New(pos_, maxchar_);
             if (s)
@@ -177,6 +218,21 @@ public:
     }
 
 private:
+    // True when s is short 1-byte text (most of what a page escapes: names,
+    // ids, values) with none of specials: a look here, without the call that
+    // counts.
+    static bool short_and_plain(PyObject* s, uint64_t specials) noexcept
+    {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+        if (PyUnicode_KIND(s) != PyUnicode_1BYTE_KIND || n > 32)
+            return false;
+        const Py_UCS1* p = PyUnicode_1BYTE_DATA(s);
+        uint64_t found = 0;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            found |= p[i] < 64 ? specials >> p[i] & 1 : 0;
+        return found == 0;
+    }
+
     // Whether n ASCII characters are copied as they are: into one byte per
     // character, with room (which a measured text has by its measure).
     bool ascii_fits(Py_ssize_t n) const noexcept
@@ -186,17 +242,54 @@ private:
             return true;
         return kind_ == PyUnicode_1BYTE_KIND && n <= capacity_ - pos_;
     }
+    // Copies n code units of the given kind into the storage, which has
+    // room for them and is at least as wide, when it is a plain copy or
+    // 1-byte text into 2-byte storage (every piece of markup once a page
+    // holds one wider character); false, with nothing copied, otherwise.
+    bool copy_in(const void* src, int kind, Py_ssize_t n) noexcept
+    {
+        assert(kind <= kind_ && n <= capacity_ - pos_);
+        if (kind == kind_)
+            std::memcpy(data_ + pos_ * kind, src, static_cast<size_t>(n) * kind);
+        else if (kind == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_2BYTE_KIND)
+            widen_in(static_cast<const Py_UCS1*>(src), n);
+        else
+            return false;
+        pos_ += n;
+        return true;
+    }
     // What a measured text promises.
     bool within_measure(Py_ssize_t n, Py_UCS4 maxchar) const noexcept
     {
         return maxchar <= limit_ && n <= capacity_ - pos_;
     }
     int reserve(Py_ssize_t n, Py_UCS4 maxchar) noexcept;
+    void widen_in(const Py_UCS1* src, Py_ssize_t n) noexcept;
     VORA_COLD int make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept;
     int append_other(PyObject* s) noexcept;
     int append_ascii_other(const char* text, Py_ssize_t n) noexcept;
     int append_char_other(char c) noexcept;
+    // The escapes, with quotes or without (text). extra is what escaping
+    // adds to s; without it, short 1-byte text is looked at here and the
+    // rest is counted by append_counted.
+    template <bool Quote>
+    int escaped(PyObject* s, Py_ssize_t extra) noexcept
+    {
+        if (extra == 0) [[likely]]
+            return append(s);
+        return append_escaping<Quote>(s, extra);
+    }
+    template <bool Quote>
+    int escaped(PyObject* s) noexcept
+    {
+        if (short_and_plain(s, escape_specials<Quote>)) [[likely]]
+            return append(s);
+        return append_counted<Quote>(s);
+    }
+    template <bool Quote>
     int append_escaping(PyObject* s, Py_ssize_t extra) noexcept;
+    template <bool Quote>
+    int append_counted(PyObject* s) noexcept;
     Ref finish_grown() noexcept;
     void reset() noexcept
     {
@@ -208,6 +301,7 @@ private:
         measured_kind_ = 0;
         limit_ = 0xff;
         maxchar_ = 0x7f;
+        narrowable_ = false;
     }
 
     static constexpr Py_ssize_t inline_capacity = 120;
@@ -227,6 +321,9 @@ private:
     // TextSize.
     Py_UCS4 limit_ = 0xff;
     Py_UCS4 maxchar_ = 0x7f;
+    // Text was dropped since maxchar_ passed ASCII: what is left may be
+    // narrower, so the finished str is made from it in its narrowest kind.
+    bool narrowable_ = false;
     alignas(8) char inline_[inline_capacity];
 };
 

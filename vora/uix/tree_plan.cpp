@@ -4,8 +4,8 @@
 
 #include "common/errors.hpp"
 #include "common/static_type.hpp"
+#include "common/text.hpp"
 #include "tree.hpp"
-#include "tree_text.hpp"
 
 namespace vora::tree {
 

@@ -14,10 +14,10 @@
 
 #include "common/errors.hpp"
 #include "common/sequence.hpp"
+#include "common/text.hpp"
 #include "containers.hpp"
 #include "html.hpp"
 #include "tree.hpp"
-#include "tree_text.hpp"
 
 namespace vora::tree {
 
