@@ -132,7 +132,7 @@ int make_quotients()
 
 // Appends format(x, ""); ints and floats without a detour through objects.
 // May run Python code (a component's __format__).
-int append_formatted(TextBuilder& out, PyObject* x)
+[[gnu::always_inline]] inline int append_formatted(TextBuilder& out, PyObject* x)
 {
     int written = append_number(out, x);
     if (written != 0)
