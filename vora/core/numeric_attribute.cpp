@@ -120,6 +120,7 @@ PyObject* NumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyOb
 {
     if (PyLong_CheckExact(x) || PyFloat_CheckExact(x))
         return Py_NewRef(x);
+    const auto* table = table_of<core::NumericPropertyTable>(self);
     if (PyTuple_CheckExact(x) || PyList_CheckExact(x)) {
         if (PySequence_Fast_GET_SIZE(x) != 2)
             return raise_value_error(
@@ -127,10 +128,10 @@ PyObject* NumericAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyOb
         // Held: the parser may run Python code that empties a list.
         Ref number = Ref::borrow(PySequence_Fast_GET_ITEM(x, 0));
         Ref unit = Ref::borrow(PySequence_Fast_GET_ITEM(x, 1));
-        return parsed_number(table_of<core::NumericPropertyTable>(self)->parse_pair(self, obj, number.get(), unit.get()));
+        return parsed_number(table->parse_pair(self, obj, number.get(), unit.get()));
     }
     if (PyUnicode_Check(x))
-        return parsed_number(table_of<core::NumericPropertyTable>(self)->parse_string(self, obj, x));
+        return parsed_number(table->parse_string(self, obj, x));
     return raise_value_error(owner_message_repr(self, obj, " has an invalid format (got ", x, ")"));
 }
 
