@@ -20,9 +20,10 @@ def js_string(text):
     """text as a single-quoted JavaScript string literal: an id or event name
     with a quote or a backslash in it stays one string."""
     text = str(text)
-    if text.isascii() and text.isalnum():
-        # Most ids and every event name: nothing to escape, and the JSON
-        # encoder would be most of the handler's time.
+    if text.isascii() and text.isidentifier():
+        # Letters, digits and "_": most ids and every event name, with
+        # nothing to escape; the JSON encoder would be most of the
+        # handler's time.
         return "'" + text + "'"
     return "'" + json.dumps(text)[1:-1].replace("'", "\\'") + "'"
 
