@@ -225,8 +225,25 @@ class Unwritten(Element):
 Unwritten._settings = _settings_of(Element)  # the old settings, as a stale recompute leaves them
 
 
+def logged(name):
+    """A property over the instance dict whose reads are logged; Element's
+    slot of that name is left holding a decoy."""
+    def set_value(self, value):
+        self.__dict__[name] = value
+        vars(Element)[name].__set__(self, ["decoy"])
+
+    return property(lambda self: LOG.append(name) or self.__dict__[name], set_value)
+
+
+class Relaid(Element):
+    """text, children and tagid in properties of its own over Element's slots."""
+
+    text, children, tagid = logged("text"), logged("children"), logged("tagid")
+    title = OddAttribute(attrtype="element")
+
+
 CLASSES = [Element, Everything, Listed, Spelled, Plain, Decorated, Foreign, OwnContainers,
-           Wrapped, Unwritten]
+           Wrapped, Unwritten, Relaid]
 
 # ------------------------------------------------------------ strategies
 
@@ -294,6 +311,16 @@ def test_a_child_render_that_is_no_str_fails_the_join_after_its_siblings():
         tree.render()
     assert str(info.value) == "sequence item 1: expected str instance, int found"
     assert rendered == ["a", "b"]
+
+
+def test_an_element_whose_slots_were_never_set_fails_as_the_lookup_does():
+    class Unset(Element):
+        def __init__(self):
+            pass
+
+    failure = outcome(render_tree, Unset())
+    assert failure == outcome(oracle, Unset())
+    assert failure[0] is AttributeError and failure[1].endswith(" has no attribute 'text'")
 
 
 @pytest.mark.parametrize("containers, error, message", [
@@ -397,7 +424,9 @@ def test_deep_tree_ends_in_recursion_error():
     gc.collect()
 
 
-def test_overrides_that_change_the_tree_while_it_is_walked():
+@pytest.mark.parametrize("change", ["grow", "clear", "swap", "settings", "retag", "reslot",
+                                    "replan"])
+def test_overrides_that_change_the_tree_while_it_is_walked(change):
     def make():
         class Parent(Element):
             size = _Attribute(attrtype="class")
@@ -405,18 +434,21 @@ def test_overrides_that_change_the_tree_while_it_is_walked():
         class Mutator(Element):
             def render(self):
                 parent = self.parent
-                if self.text == "clear":
+                if change == "clear":
                     parent.children.clear()
-                elif self.text == "grow":
+                elif change == "grow":
                     parent.children.append(Element(text="late", tagid="late"))
-                elif self.text == "swap":
+                elif change == "swap":
                     parent.children = [Element(text="new", tagid="new")]
                     parent.title = "changed"
-                elif self.text == "settings":
+                elif change == "settings":
                     parent.children[-1].title = "retitled"
-                elif self.text == "retag":
+                elif change == "retag":
                     parent.tagname, parent.tagid = "section", "re"
-                elif self.text == "replan":
+                elif change == "reslot":
+                    # The parent's class now reads its id elsewhere than its slot.
+                    Parent.tagid = property(lambda self: "prop")
+                elif change == "replan":
                     # The parent's plan is replaced while the parent is walked.
                     Parent._settings = ((), (), (("data-size", Parent.size),))
                     Parent.containers = _containers_function(Parent)
@@ -424,11 +456,9 @@ def test_overrides_that_change_the_tree_while_it_is_walked():
                 return "<m/>"
 
         tree = Parent(title="t", tagid="root", size="big")
-        for text in ("grow", "x", "clear", "y", "swap", "settings", "retag", "replan", "z"):
-            tree.children.append(Element(text="keep", tagid=text))
-            child = Mutator(text=text, tagid=text)
-            child.parent = tree
-            tree.children.append(child)
+        child = Mutator(tagid="m")
+        child.parent = tree
+        tree.children = [Element(text="keep", tagid="a"), child, Element(text="keep", tagid="b")]
         return tree
 
     assert outcome(render_tree, make()) == outcome(oracle, make())

@@ -34,6 +34,13 @@ class Element(EventDispatcher):
     natively; any other template goes through the template engine.
     """
 
+    # What every element has, in slots: a slot is a data descriptor, so no
+    # instance attribute can hide it, and its value sits at a fixed place in
+    # the object, where the page walk reads it straight (while the class
+    # leaves these names to the slots). Instances keep a __dict__ and weak
+    # references, as without slots.
+    __slots__ = ("children", "text", "tagid", "__dict__", "__weakref__")
+
     tagname = "div"
     html_tpl = DEFAULT_HTML_TPL
     default_cls = ()

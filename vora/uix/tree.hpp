@@ -17,6 +17,9 @@ enum class Call : unsigned char { python, attribute, numeric, variable_list, col
 
 inline constexpr int kAttributeTypes = 9;
 
+// The attributes every element keeps in a slot of Element (see element.py).
+enum Member : int { member_text, member_children, member_tagid, kMembers };
+
 // One copy per process, written while the module executes, except the
 // `element_*` fields: vora.uix.element imports this module, so what the walk
 // needs of it is fetched by the first walk (load_element()).
@@ -47,8 +50,17 @@ struct State {
     PyObject* element_content = nullptr;      // Element.content
     PyObject* element_globals = nullptr;      // vora.uix.element's namespace (escape,
                                               // render_template)
+    PyObject* members[kMembers] = {};         // Element's slots, as its class dict holds
+                                              // them (nullptr: not a slot of objects)
+    Py_ssize_t member_offsets[kMembers] = {}; // where each slot is in an instance
 };
 extern State g_tree;
+
+inline PyObject* member_name(Member m) noexcept
+{
+    return m == member_text ? g_tree.str_text
+         : m == member_children ? g_tree.str_children : g_tree.str_tagid;
+}
 
 // Fetches the element_* fields of g_tree unless done. May run Python code
 // (an import).
@@ -78,6 +90,8 @@ struct Plan {
                                // the walk calls the settings' attrvalue itself
     bool reads_plain;          // reading tagname, tagid, default_cls and html_tpl of
                                // an instance runs no Python code
+    bool members_direct;       // text, children and tagid resolve to Element's slots,
+                               // through the generic lookup: read straight from them
     // What the plan was made from: the class's render, content and
     // containers as its MRO resolves them (nullptr: none), and the settings
     // that containers was written for (nullptr: not one written out).

@@ -163,6 +163,26 @@ int prepare(PyObject*)
     return 0;
 }
 
+// Element's slots for text, children and tagid: each kept when its class
+// dict holds a slot of object values there (the walk reads it straight).
+int load_members(PyObject* element_dict)
+{
+    for (int m = 0; m < kMembers; ++m) {
+        PyObject* found;
+        if (PyDict_GetItemRef(element_dict, member_name(static_cast<Member>(m)), &found) < 0)
+            return -1;
+        Ref member = Ref::steal(found);
+        if (!member || !Py_IS_TYPE(member.get(), &PyMemberDescr_Type))
+            continue;
+        const PyMemberDef* def = reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member;
+        if (def->type != Py_T_OBJECT_EX || (def->flags & Py_AUDIT_READ))
+            continue;
+        g_tree.member_offsets[m] = def->offset;
+        Py_XSETREF(g_tree.members[m], member.release());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int load_element()
@@ -198,6 +218,11 @@ int load_element()
         Py_DECREF(render);
         Py_DECREF(content);
         return 0;
+    }
+    if (load_members(dict.get()) < 0) {
+        Py_DECREF(render);
+        Py_DECREF(content);
+        return -1;
     }
     g_tree.element_render = render;
     g_tree.element_content = content;

@@ -118,6 +118,7 @@ struct Facts {
     Ref containers;
     Ref settings;
     bool reads_plain = false;
+    bool members_direct = false;
 };
 
 // The settings a generated containers was written for (element.py marks the
@@ -142,14 +143,22 @@ int read_facts(PyTypeObject* type, Facts& facts)
     facts.content = mro_lookup(type, g_tree.str_content, failed);
     facts.containers = mro_lookup(type, g_tree.str_containers, failed);
     facts.settings = generated_settings(facts.containers.get(), failed);
-    // The reads are plain when the generic lookup finds either an instance
-    // attribute or a class attribute that is no descriptor.
-    facts.reads_plain = type->tp_getattro == PyObject_GenericGetAttr;
+    // The reads are plain when the generic lookup finds an instance
+    // attribute, a class attribute that is no descriptor, or Element's slot.
+    bool generic = type->tp_getattro == PyObject_GenericGetAttr;
+    facts.reads_plain = generic;
     for (PyObject* name : {g_tree.str_tagname, g_tree.str_tagid, g_tree.str_default_cls,
                            g_tree.str_html_tpl}) {
         Ref value = mro_lookup(type, name, failed);
-        if (value && Py_TYPE(value.get())->tp_descr_get)
+        if (value && Py_TYPE(value.get())->tp_descr_get &&
+            value.get() != g_tree.members[member_tagid])
             facts.reads_plain = false;
+    }
+    facts.members_direct = generic;
+    for (int m = 0; m < kMembers; ++m) {
+        Ref value = mro_lookup(type, member_name(static_cast<Member>(m)), failed);
+        if (!value || value.get() != g_tree.members[m])
+            facts.members_direct = false;
     }
     return failed ? -1 : 0;
 }
@@ -158,7 +167,7 @@ bool made_from(const Plan* p, const Facts& facts)
 {
     return p->render == facts.render.get() && p->content == facts.content.get() &&
            p->containers == facts.containers.get() && p->settings == facts.settings.get() &&
-           p->reads_plain == facts.reads_plain;
+           p->reads_plain == facts.reads_plain && p->members_direct == facts.members_direct;
 }
 
 // ---------------------------------------------------------- making a plan
@@ -256,6 +265,7 @@ Ref make_plan(Facts& facts)
     p->render_default = facts.render.get() == g_tree.element_render;
     p->content_default = facts.content.get() == g_tree.element_content;
     p->reads_plain = facts.reads_plain;
+    p->members_direct = facts.members_direct;
     p->render = facts.render.release();
     p->content = facts.content.release();
     p->containers = facts.containers.release();
