@@ -628,7 +628,8 @@ int Walk::element_body(PyObject* el, const Plan* plan, Ref* markup, bool hand_ov
         early.html_tpl = Ref::steal(get_attr(el, g_tree.str_html_tpl));
         if (early.html_tpl && early.html_tpl.get() == g_tree.default_tpl) {
             early.tagname = Ref::steal(get_attr(el, g_tree.str_tagname));
-            early.tagid = early.tagname ? Ref::steal(get_member(el, plan, member_tagid)) : Ref();
+            early.tagid =
+                early.tagname ? Ref::steal(get_member(el, plan, member_tagid)) : Ref();
             early.default_cls =
                 early.tagid ? Ref::steal(get_attr(el, g_tree.str_default_cls)) : Ref();
         }
@@ -701,11 +702,10 @@ int Walk::child(PyObject* child, Ref* markup) noexcept
 
 // A large page outgrows the processor's caches, and then each element is a
 // chain of waits for memory: its object, its storage dict, the dict's
-// entries, the storage records they point to; and its text, children and id,
-// which its slots point to. While a child is rendered the walk asks ahead for
-// one link of the chain of each of the next siblings, each link found
-// through the one asked for a step before: the object of the third sibling
-// on, the storage dict and the slots' values of the second, the entries and
+// entries, the storage records they point to. While a child is rendered the
+// walk asks ahead for one link of the chain of each of the next siblings,
+// each link found through the one asked for a step before: the object of
+// the third sibling on, the storage dict of the second, the entries and
 // records of the next (records are made one after another with the element,
 // so they lie together after the first). A prefetch never faults, so an
 // address gone stale on the way does no harm. Measured on the 100,000-element
@@ -727,6 +727,8 @@ inline bool is_element(PyObject* el) noexcept
 
 inline PyObject* storage_dict(PyObject* el) noexcept
 {
+    if (!is_element(el))
+        return nullptr;
     PyObject* storage = reinterpret_cast<core::EventDispatcherRecord*>(el)->storage;
     return storage && PyDict_CheckExact(storage) ? storage : nullptr;
 }
@@ -737,23 +739,11 @@ void prefetch_siblings(PyObject* kids, Py_ssize_t index) noexcept
     if (index + 3 < size)
         prefetch_lines(PyList_GET_ITEM(kids, index + 3), 1, 4);
     if (index + 2 < size) {
-        PyObject* el = PyList_GET_ITEM(kids, index + 2);
-        if (is_element(el)) {
-            if (PyObject* storage = storage_dict(el))
-                prefetch_lines(storage, 0, 1);
-            for (int m = 0; m < kMembers; ++m) {
-                if (!g_tree.members[m])
-                    continue;
-                PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(el) +
-                                                                g_tree.member_offsets[m]);
-                if (value)
-                    prefetch_lines(value, 0, 1);
-            }
-        }
+        if (PyObject* storage = storage_dict(PyList_GET_ITEM(kids, index + 2)))
+            prefetch_lines(storage, 0, 1);
     }
     if (index + 1 < size) {
-        PyObject* el = PyList_GET_ITEM(kids, index + 1);
-        if (PyObject* storage = is_element(el) ? storage_dict(el) : nullptr) {
+        if (PyObject* storage = storage_dict(PyList_GET_ITEM(kids, index + 1))) {
             prefetch_lines(reinterpret_cast<PyDictObject*>(storage)->ma_keys, 0, 4);
             Py_ssize_t pos = 0;
             PyObject *key, *record;
