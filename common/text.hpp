@@ -154,11 +154,21 @@ public:
     // Appends n ASCII characters.
     int append_ascii(const char* text, Py_ssize_t n) noexcept
     {
-        if (!ascii_fits(n)) [[unlikely]]
-            return append_ascii_other(text, n);
-        std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
-        pos_ += n;
-        return 0;
+        if (ascii_fits(n)) [[likely]] {
+            std::memcpy(data_ + pos_, text, static_cast<size_t>(n));
+            pos_ += n;
+            return 0;
+        }
+        if (kind_ == PyUnicode_2BYTE_KIND && n <= capacity_ - pos_) {
+            // Widened here: a page that holds one wider character has all
+            // its later markup written so.
+            Py_UCS2* out = reinterpret_cast<Py_UCS2*>(data_) + pos_;
+            for (Py_ssize_t i = 0; i < n; ++i)
+                out[i] = static_cast<unsigned char>(text[i]);
+            pos_ += n;
+            return 0;
+        }
+        return append_ascii_other(text, n);
     }
     template <std::size_t N>
     int append_ascii(const char (&text)[N]) noexcept
@@ -168,10 +178,15 @@ public:
     int append_ascii(char c) noexcept
     {
         assert(static_cast<unsigned char>(c) < 128);
-        if (!ascii_fits(1)) [[unlikely]]
-            return append_char_other(c);
-        data_[pos_++] = c;
-        return 0;
+        if (ascii_fits(1)) [[likely]] {
+            data_[pos_++] = c;
+            return 0;
+        }
+        if (kind_ == PyUnicode_2BYTE_KIND && pos_ < capacity_) {
+            reinterpret_cast<Py_UCS2*>(data_)[pos_++] = static_cast<unsigned char>(c);
+            return 0;
+        }
+        return append_char_other(c);
     }
 
     // The characters appended so far.
