@@ -175,7 +175,7 @@ int load_members(PyObject* element_dict)
         if (!member || !Py_IS_TYPE(member.get(), &PyMemberDescr_Type))
             continue;
         const PyMemberDef* def = reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member;
-        if (def->type != Py_T_OBJECT_EX || (def->flags & Py_AUDIT_READ))
+        if (def->type != Py_T_OBJECT_EX || (def->flags & (Py_AUDIT_READ | Py_RELATIVE_OFFSET)))
             continue;
         g_tree.member_offsets[m] = def->offset;
         Py_XSETREF(g_tree.members[m], member.release());
