@@ -22,6 +22,7 @@ TOOLCHAIN_PACKAGES=(
     python3-pytest python3-pytest-xdist python3-hypothesis python3-pytest-benchmark
     python3-tornado mypy valgrind
     chromium chromium-driver python3-selenium python3-html5lib
+    python3-build python3-auditwheel patchelf
 )
 
 toolchain_key() {
