@@ -293,10 +293,21 @@ def build(description, world):
             ORIGINAL[name][0][name] = REPLACEMENTS[name]
 
 
+def settle():
+    """The module dicts laid out afresh, without the keys that earlier runs
+    removed: how often a lookup compares with a colliding key depends on
+    whether a change made during it resized the dict."""
+    for d in (vars(h), vars(em)):
+        items = dict(d)
+        d.clear()
+        d.update(items)
+
+
 def outcome(render, description):
     """render's result for a world built from description, and the calls out."""
     global WORLD
     WORLD = world = World(description)
+    settle()
     try:
         build(description, world)
         if render is oracle:
@@ -310,6 +321,7 @@ def outcome(render, description):
             d.pop(key, None)
         for name, (d, value) in ORIGINAL.items():
             d[name] = value
+        settle()
 
 
 # ------------------------------------------------------------ descriptions
