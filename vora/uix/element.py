@@ -15,7 +15,7 @@ from vora.uix._html import (
     join_style,
     render_default_html,
 )
-from vora.uix._tree import render_tree
+from vora.uix._tree import ClassDefault, render_tree
 
 # The setting types: the nine descriptor types of the attribute module.
 ATTRIBUTE_TYPES = tuple(
@@ -32,14 +32,34 @@ class Element(EventDispatcher):
     style, class or attribute container according to its ``attrtype``.
     Elements whose ``html_tpl`` is :data:`DEFAULT_HTML_TPL` are rendered
     natively; any other template goes through the template engine.
+
+    Every way of rendering an element (``render``, :func:`render_python`,
+    ``vora.uix.reference.render``) takes the same steps, in this order:
+
+    1. the class's ``containers()``: the settings' values by container;
+    2. the reads of ``html_tpl``, ``tagname``, ``tagid`` and ``default_cls``;
+    3. the joins: classes, style, then the other attributes;
+    4. the class's ``content(render)``: the escaped text, then each child's
+       markup, made by the child's class's own ``render`` where it overrides
+       this one, else in the same way as its parent's;
+    5. the template: the default one's markup, or the template engine.
+
+    ``render``, ``containers`` and ``content`` are the class's, as Python's
+    special methods are: they are looked up on the element's class, and an
+    instance attribute of one of those names is ignored. ``tagname``,
+    ``html_tpl`` and ``default_cls`` are the class's too, unless the
+    instance sets its own (``Element(tagname="span")``).
     """
 
     # What every element has, in slots: a slot is a data descriptor, so no
     # instance attribute can hide it, and its value sits at a fixed place in
     # the object, where the page walk reads it straight (while the class
-    # leaves these names to the slots). Instances keep a __dict__ and weak
-    # references, as without slots.
-    __slots__ = ("children", "text", "tagid", "__dict__", "__weakref__")
+    # leaves these names to the slots). The three _own_ slots hold what an
+    # instance sets in place of the class's tagname, html_tpl and default_cls
+    # (see ClassDefault), and stay empty otherwise. Instances keep a __dict__
+    # and weak references, as without slots.
+    __slots__ = ("children", "text", "tagid", "_own_tagname", "_own_html_tpl",
+                 "_own_default_cls", "__dict__", "__weakref__")
 
     tagname = "div"
     html_tpl = DEFAULT_HTML_TPL
@@ -50,6 +70,7 @@ class Element(EventDispatcher):
 
     def __init_subclass__(cls, **kwargs):
         super().__init_subclass__(**kwargs)
+        _class_defaults(cls)
         cls._settings = _settings_of(cls)
         if "containers" not in cls.__dict__:
             cls.containers = _containers_function(cls)
@@ -74,37 +95,49 @@ class Element(EventDispatcher):
     def content(self, render):
         """The inner markup: the escaped text, then the markup that render
         makes of each child."""
-        text = escape(self.text, quote=False) if self.text else ""
-        if not self.children:
-            return text
-        return text + "".join([render(child) for child in self.children])
+        text, children = self.text, self.children
+        content = escape(text, quote=False) if text else ""
+        if children:
+            content = content + "".join([render(child) for child in children])
+        return content
 
     def render(self):
         """The element's markup, and its children's: the whole tree in one
         native call (vora.uix._tree), which calls the Python code of the
         tree (overrides of render, containers, content or attrvalue, custom
-        templates) where this method's Python version would."""
+        templates) where the steps above call it."""
         return render_tree(self)
 
 
 def render_python(element):
-    """Element.render written in Python over the public accelerators, as it
-    was before the native walk: the benchmarks' baseline. Children are
-    rendered by this function too: their classes' own render is not called,
-    so it serializes only trees without render overrides."""
-    style, classes, attributes = element.containers()
-    # content(render_python), inlined: this runs for every element.
-    text, children = element.text, element.children
-    content = escape(text, quote=False) if text else ""
-    if children:
-        content += "".join([render_python(child) for child in children])
-    if element.html_tpl is DEFAULT_HTML_TPL:
-        return render_default_html(element.tagname, element.tagid,
-                                   join_cls(element.default_cls, classes), join_style(style),
-                                   join_attributes(attributes), content)
-    return render_template(element, element.html_tpl, (
-        element.tagname, element.tagid, join_cls(element.default_cls, classes),
-        join_style(style), join_attributes(attributes), content))
+    """Element.render written in Python over the public accelerators, in the
+    same steps: the benchmarks' baseline. A child is rendered by this
+    function, or by its class's own render where that overrides Element's."""
+    style, classes, attributes = type(element).containers(element)
+    html_tpl = element.html_tpl
+    tagname, tagid, default_cls = element.tagname, element.tagid, element.default_cls
+    cls = join_cls(default_cls, classes)
+    style = join_style(style)
+    attributes = join_attributes(attributes)
+    content_method = type(element).content
+    if content_method is _CONTENT:
+        # content(render), inlined: this runs for every element.
+        text, children = element.text, element.children
+        content = escape(text, quote=False) if text else ""
+        if children:
+            content = content + "".join([
+                render_python(child) if type(child).render is _RENDER else type(child).render(child)
+                for child in children])
+    else:
+        content = content_method(element, _render_python_child)
+    if html_tpl is DEFAULT_HTML_TPL:
+        return render_default_html(tagname, tagid, cls, style, attributes, content)
+    return render_template(element, html_tpl, (tagname, tagid, cls, style, attributes, content))
+
+
+def _render_python_child(child):
+    method = type(child).render
+    return render_python(child) if method is _RENDER else method(child)
 
 
 def _settings_of(cls):
@@ -142,13 +175,30 @@ def _containers_function(cls):
     function = namespace["containers"]
     function.__qualname__ = f"{cls.__qualname__}.containers"
     function.__doc__ = Element.containers.__doc__
-    # The settings it is written for: render_tree calls their attrvalue itself.
-    function._vora_settings = cls._settings
+    # The function and the settings it is written for, where the page walk
+    # finds them: while the class's containers is this very function, the
+    # walk calls the settings' attrvalue itself. (An attribute of the
+    # function would be copied by a decorator that wraps it.)
+    cls._written_containers = (function, cls._settings)
     return function
 
 
+def _class_defaults(cls):
+    """The plain values that cls gives tagname, html_tpl and default_cls,
+    each put in a ClassDefault over the instance slot that overrides it; a
+    descriptor (a property, say) is left as it is."""
+    for name in _CLASS_DEFAULTS:
+        value = cls.__dict__.get(name, _CLASS_DEFAULTS)
+        if value is not _CLASS_DEFAULTS and not hasattr(type(value), "__get__"):
+            setattr(cls, name, ClassDefault(name, value, Element.__dict__["_own_" + name]))
+
+
+_CLASS_DEFAULTS = ("tagname", "html_tpl", "default_cls")
+_class_defaults(Element)
 Element._settings = _settings_of(Element)
 Element.containers = _containers_function(Element)
+_RENDER = Element.render
+_CONTENT = Element.content
 
 _templates = {}
 

@@ -51,6 +51,10 @@ PyObject* render_default_html_impl(PyObject* tagname, PyObject* tagid, PyObject*
 // empty with NameError when neither has it.
 Ref lookup_html_escape(PyObject* globals) noexcept;
 
+// A replaced html_escape called as escape(text, quote=True): its result, an
+// exact str or None (TypeError "Expected str" otherwise). Runs Python code.
+Ref call_html_escape(PyObject* escape, PyObject* text) noexcept;
+
 // The module's functions; their objects are made by the module body.
 extern PyMethodDef join_style_def;
 extern PyMethodDef join_cls_def;

@@ -155,11 +155,7 @@ Ref lookup_html_escape(PyObject* globals) noexcept
     return lookup_global(globals, g_state.str_html_escape, g_state.builtins);
 }
 
-namespace {
-
-// A replaced html_escape called as escape(text, quote=True). Its result must
-// be an exact str or None.
-Ref call_escape(PyObject* escape, PyObject* text) noexcept
+Ref call_html_escape(PyObject* escape, PyObject* text) noexcept
 {
     PyObject* args[] = {nullptr, text, Py_True};
     Ref result = Ref::steal(PyObject_Vectorcall(escape, args + 1,
@@ -171,6 +167,8 @@ Ref call_escape(PyObject* escape, PyObject* text) noexcept
         return Ref();
     return result;
 }
+
+namespace {
 
 // key == value as Python evaluates it (no identity shortcut). May run Python
 // code (__eq__, __bool__).
@@ -216,7 +214,7 @@ PyObject* join_attributes_impl(PyObject* module, PyObject* container) noexcept
         if (escape.get() == g_state.std_escape) [[likely]] {
             extra = escape_extra(text.get());
         } else {
-            text = call_escape(escape.get(), text.get());
+            text = call_html_escape(escape.get(), text.get());
             if (!text)
                 return -1;
         }

@@ -10,7 +10,7 @@ byte for byte.
 from html import escape
 
 from vora.uix._html import DEFAULT_HTML_TPL
-from vora.uix.element import render_template
+from vora.uix.element import Element, render_template
 
 
 def join_style(style_container):
@@ -40,13 +40,22 @@ def join_attributes(attr_container, escape=escape):
 
 def render(element, progress=None):
     """The element's markup through the Python joiners and the template
-    engine (DEFAULT_HTML_TPL included); progress(), when given, is called
-    once per element rendered."""
-    style, classes, attributes = element.containers()
-    content = element.content(lambda child: render(child, progress))
-    pieces = (element.tagname, element.tagid, join_cls(element.default_cls, classes),
-              join_style(style), join_attributes(attributes), content)
-    markup = render_template(element, element.html_tpl or DEFAULT_HTML_TPL, pieces)
+    engine (DEFAULT_HTML_TPL included), in the steps of Element.render;
+    progress(), when given, is called once per element rendered."""
+    style, classes, attributes = type(element).containers(element)
+    html_tpl = element.html_tpl
+    tagname, tagid, default_cls = element.tagname, element.tagid, element.default_cls
+    cls = join_cls(default_cls, classes)
+    style = join_style(style)
+    attributes = join_attributes(attributes)
+
+    def render_child(child):
+        method = type(child).render
+        return render(child, progress) if method is Element.render else method(child)
+
+    content = type(element).content(element, render_child)
+    markup = render_template(element, html_tpl or DEFAULT_HTML_TPL,
+                             (tagname, tagid, cls, style, attributes, content))
     if progress is not None:
         progress()
     return markup

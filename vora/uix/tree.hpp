@@ -1,5 +1,6 @@
 // What the sources of vora.uix._tree share: the process-wide state, the
-// per-class plan of the page walk, and the walk itself.
+// ClassDefault record, the per-class plan of the page walk, and the walk
+// itself.
 #pragma once
 
 #include <Python.h>
@@ -37,13 +38,14 @@ struct State {
     PyObject* str_escape = nullptr;
     PyObject* str_render_template = nullptr;
     PyObject* str_plan = nullptr;             // "__vora_tree_plan__": the plan in its class's dict
-    PyObject* str_settings_mark = nullptr;    // "_vora_settings": marks a generated containers
+    PyObject* str_written = nullptr;          // "_written_containers": (function, settings)
+                                              // of the containers written for a class
 
     PyObject* html_module = nullptr;          // vora.uix._html: its html_escape is looked up
     PyObject* default_tpl = nullptr;          // DEFAULT_HTML_TPL
     PyTypeObject* attribute_types[kAttributeTypes] = {};
     Call attribute_calls[kAttributeTypes] = {};
-    PyObject* render_tree = nullptr;          // this module's function, handed to content()
+    PyObject* render_child = nullptr;         // this module's function, handed to content()
 
     PyTypeObject* element_type = nullptr;     // Element
     PyObject* element_render = nullptr;       // Element.render, as its class dict holds it
@@ -66,6 +68,26 @@ inline PyObject* member_name(Member m) noexcept
 // (an import).
 int load_element();
 
+// ClassDefault: the class's tagname, html_tpl or default_cls, unless the
+// instance holds its own in a slot (see element.py). A data descriptor, so
+// that no instance attribute hides it and the walk may read the slot itself.
+struct ClassDefault {
+    PyObject_HEAD
+    PyObject* name;        // the attribute's name, an exact str
+    PyObject* value;       // the class's value
+    PyTypeObject* owner;   // the class whose instances have the slot
+    Py_ssize_t offset;     // where the slot is in an instance
+};
+extern PyTypeObject ClassDefault_Type;
+
+inline PyObject** own_slot(PyObject* obj, Py_ssize_t offset) noexcept
+{
+    return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + offset);
+}
+
+// The attributes an instance may override, read through their ClassDefault.
+enum Default : int { default_html_tpl, default_tagname, default_default_cls, kDefaults };
+
 // One setting of a class: its descriptor, how its attrvalue is called, and
 // the slot (the position among the distinct names of its container) that
 // its value goes to; a later setting of the same name replaces the value of
@@ -80,25 +102,28 @@ struct PlanEntry {
 // kept in the class's own dict, so that it goes with the class. It stays
 // valid while the class's version tag (which changes with any assignment to
 // the class or a base) is the one it was checked at; after that it is
-// checked again and replaced if what it was made from changed.
+// checked again and replaced if what it was made from changed. Whatever the
+// walk learns from a plan holds only until it next runs Python code: then it
+// checks the plan against the element's class again.
 struct Plan {
     PyObject_HEAD
     unsigned int version_tag;  // 0: not checked against a tag
     bool render_default;       // the class's render is Element.render
     bool content_default;      // the class's content is Element.content
-    bool containers_native;    // its containers is one written out for its settings:
+    bool containers_native;    // its containers is the one written for its settings:
                                // the walk calls the settings' attrvalue itself
-    bool reads_plain;          // reading tagname, tagid, default_cls and html_tpl of
-                               // an instance runs no Python code
     bool members_direct;       // text, children and tagid resolve to Element's slots,
                                // through the generic lookup: read straight from them
     // What the plan was made from: the class's render, content and
-    // containers as its MRO resolves them (nullptr: none), and the settings
-    // that containers was written for (nullptr: not one written out).
+    // containers as its MRO resolves them (nullptr: none), the settings that
+    // containers was written for (nullptr: not one written out), and per
+    // Default the ClassDefault that the generic lookup would call (nullptr:
+    // that lookup is made).
     PyObject* render;
     PyObject* content;
     PyObject* containers;
     PyObject* settings;
+    PyObject* defaults[kDefaults];
     Py_ssize_t entry_count;
     PlanEntry* entries;        // in declaration order: style, class, element settings
     Py_ssize_t group_end[3];   // slots [0, group_end[0]) are style, then class, then element
@@ -118,13 +143,22 @@ int ready_plan_type();
 
 // ------------------------------------------- calls into the element code
 
+// Makes the ClassDefault type ready; at load.
+int ready_class_default_type();
+
 // `name` of vora.uix.element's namespace, then of builtins, as the element
 // code's global lookups find it; NameError when neither has it.
 Ref element_global(PyObject* name);
 
-// escape(text, quote=False) through the element module's escape, for text
-// that is no exact str. Runs Python code.
-Ref python_escape(PyObject* text);
+// escape(text, quote=False) through escape, an object that is not the
+// standard function. Runs Python code.
+Ref call_text_escape(PyObject* escape, PyObject* text);
+
+// type(el).<name>, what the element code calls as the class's method:
+// `found`, when the plan of el's class (checked just now) found a function
+// there and the class is a plain `type` (whose lookup gives the function
+// itself), else the class's own lookup. May run Python code.
+Ref class_method(PyObject* el, PyObject* found, PyObject* name);
 
 // `style, classes, attributes = value`, with the interpreter's messages.
 // May run Python code (iteration).
@@ -136,5 +170,9 @@ VORA_COLD void raise_not_str_item(Py_ssize_t index, PyObject* item);
 // Element.render of element: its markup, or whatever its custom template
 // returned. Runs Python code (overrides, templates, descriptors).
 PyObject* render_tree_impl(PyObject* element);
+
+// A child's markup as the element code makes it: its class's own render
+// where that is not Element.render, else the walk's. Runs Python code.
+PyObject* render_child_impl(PyObject* child);
 
 }  // namespace vora::tree

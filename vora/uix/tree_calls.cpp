@@ -1,5 +1,6 @@
 // The walk's calls into the element code's Python: its global names, its
-// text escape, the unpacking of a containers() result, the join's message.
+// text escape, the class's methods, the unpacking of a containers() result,
+// the join's message.
 #include "html.hpp"
 #include "tree.hpp"
 
@@ -33,15 +34,20 @@ Ref element_global(PyObject* name)
     return Ref();
 }
 
-Ref python_escape(PyObject* text)
+Ref call_text_escape(PyObject* escape, PyObject* text)
 {
-    Ref escape = element_global(g_tree.str_escape);
-    if (!escape)
-        return Ref();
     PyObject* args[] = {nullptr, text, Py_False};
-    return Ref::steal(PyObject_Vectorcall(escape.get(), args + 1,
-                                          1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+    return Ref::steal(PyObject_Vectorcall(escape, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                           g_state.kwnames_quote));
+}
+
+Ref class_method(PyObject* el, PyObject* found, PyObject* name)
+{
+    PyTypeObject* type = Py_TYPE(el);
+    if (found && PyFunction_Check(found) &&
+        Py_IS_TYPE(reinterpret_cast<PyObject*>(type), &PyType_Type)) [[likely]]
+        return Ref::borrow(found);
+    return Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name));
 }
 
 int unpack_three(PyObject* value, Ref (&out)[3])

@@ -1,5 +1,5 @@
 // vora.uix._tree: the module frame (creation, execution, namespace), its
-// state, and render_tree.
+// state, render_tree and render_child.
 #include "common/module.hpp"
 #include "html.hpp"
 #include "tree.hpp"
@@ -16,7 +16,10 @@ constexpr const char kDoc[] =
     "``render_tree(element)`` is what :meth:`~vora.uix.element.Element.render`\n"
     "does, for the whole tree at once: the settings' ``attrvalue``, the joiners\n"
     "and the default template of :mod:`vora.uix._html`, custom templates and\n"
-    "Python overrides called where the element code calls them.\n";
+    "Python overrides called where the element code calls them.\n"
+    "``render_child(child)`` is a child's markup as ``Element.content`` is\n"
+    "given it by ``render``; ``ClassDefault`` is the class's ``tagname``,\n"
+    "``html_tpl`` or ``default_cls``, which an instance may override.\n";
 
 int prepare(PyObject* module);
 int run_body(PyObject* module);
@@ -49,7 +52,7 @@ int make_strings()
         {&g_tree.str_escape, "escape"},
         {&g_tree.str_render_template, "render_template"},
         {&g_tree.str_plan, "__vora_tree_plan__"},
-        {&g_tree.str_settings_mark, "_vora_settings"},
+        {&g_tree.str_written, "_written_containers"},
     };
     for (const auto& s : strings) {
         if (intern(*s.slot, s.text) < 0)
@@ -129,6 +132,11 @@ PyObject* render_tree(PyObject*, PyObject* element)
     return checked(render_tree_impl(element));
 }
 
+PyObject* render_child(PyObject*, PyObject* child)
+{
+    return checked(render_child_impl(child));
+}
+
 PyMethodDef render_tree_def = {
     "render_tree",
     render_tree,
@@ -137,28 +145,44 @@ PyMethodDef render_tree_def = {
     "The markup of ``element`` and its descendants, as ``Element.render`` makes it.",
 };
 
+PyMethodDef render_child_def = {
+    "render_child",
+    render_child,
+    METH_O,
+    "render_child(child, /)\n--\n\n"
+    "The markup of ``child`` as its parent's content takes it: its class's own\n"
+    "``render`` where that overrides ``Element.render``, else the page walk's.",
+};
+
 // The module body, in the order its globals are bound.
 int run_body(PyObject* module)
 {
-    Ref all = Ref::steal(Py_BuildValue("(s)", "render_tree"));
+    Ref all = Ref::steal(Py_BuildValue("(sss)", "ClassDefault", "render_child", "render_tree"));
     if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0)
+        return -1;
+    if (PyModule_AddObjectRef(module, "ClassDefault",
+                              reinterpret_cast<PyObject*>(&ClassDefault_Type)) < 0)
         return -1;
     Ref module_name = Ref::steal(PyUnicode_FromString(g_once.qualified_name));
     if (!module_name)
         return -1;
-    Ref function = Ref::steal(PyCFunction_NewEx(&render_tree_def, module, module_name.get()));
-    if (!function || PyModule_AddObjectRef(module, "render_tree", function.get()) < 0)
+    Ref child = Ref::steal(PyCFunction_NewEx(&render_child_def, module, module_name.get()));
+    if (!child || PyModule_AddObjectRef(module, "render_child", child.get()) < 0)
         return -1;
-    Py_XSETREF(g_tree.render_tree, function.release());
+    Ref tree = Ref::steal(PyCFunction_NewEx(&render_tree_def, module, module_name.get()));
+    if (!tree || PyModule_AddObjectRef(module, "render_tree", tree.get()) < 0)
+        return -1;
+    Py_XSETREF(g_tree.render_child, child.release());
     return 0;
 }
 
 // What the body needs, made before the module enters sys.modules: the html
-// rules' state, the plan type, the attribute types and the html module.
+// rules' state, the plan and ClassDefault types, the attribute types and the
+// html module.
 int prepare(PyObject*)
 {
     if (html::make_state() < 0 || make_strings() < 0 || ready_plan_type() < 0 ||
-        import_attribute_types() < 0 || import_html() < 0)
+        ready_class_default_type() < 0 || import_attribute_types() < 0 || import_html() < 0)
         return -1;
     return 0;
 }

@@ -36,6 +36,8 @@ void release_fields(Plan* p)
     Py_CLEAR(p->content);
     Py_CLEAR(p->containers);
     Py_CLEAR(p->settings);
+    for (PyObject*& d : p->defaults)
+        Py_CLEAR(d);
     for (Py_ssize_t i = 0; i < entry_count; ++i)
         Py_XDECREF(entries[i].descriptor);
     for (Py_ssize_t i = 0; i < key_count; ++i) {
@@ -63,6 +65,8 @@ int Plan_traverse(PyObject* o, visitproc visit, void* arg)
     Py_VISIT(p->content);
     Py_VISIT(p->containers);
     Py_VISIT(p->settings);
+    for (PyObject* d : p->defaults)
+        Py_VISIT(d);
     for (Py_ssize_t i = 0; i < p->entry_count; ++i)
         Py_VISIT(p->entries[i].descriptor);
     return 0;
@@ -117,23 +121,35 @@ struct Facts {
     Ref content;
     Ref containers;
     Ref settings;
-    bool reads_plain = false;
+    Ref defaults[kDefaults];
     bool members_direct = false;
 };
 
-// The settings a generated containers was written for (element.py marks the
-// function with them), or empty.
-Ref generated_settings(PyObject* containers, bool& failed)
+PyObject* default_name(int d)
 {
-    // A plain function's attributes are its __dict__: the lookup runs no code.
-    if (!containers || !PyFunction_Check(containers))
+    return d == default_html_tpl ? g_tree.str_html_tpl
+         : d == default_tagname  ? g_tree.str_tagname : g_tree.str_default_cls;
+}
+
+// The settings that containers was written for, when it is the very function
+// written for the class (element.py keeps the pair on the class), or empty.
+Ref written_settings(PyTypeObject* type, PyObject* containers, bool& failed)
+{
+    Ref written = mro_lookup(type, g_tree.str_written, failed);
+    PyObject* pair = written.get();
+    if (!containers || !pair || !PyTuple_CheckExact(pair) || PyTuple_GET_SIZE(pair) != 2 ||
+        PyTuple_GET_ITEM(pair, 0) != containers)
         return Ref();
-    PyObject* found;
-    if (PyObject_GetOptionalAttr(containers, g_tree.str_settings_mark, &found) < 0) {
-        failed = true;
-        return Ref();
-    }
-    return Ref::steal(found);
+    return Ref::borrow(PyTuple_GET_ITEM(pair, 1));
+}
+
+// d, when it is a ClassDefault whose slot instances of type have.
+bool reads_slot(PyTypeObject* type, PyObject* d)
+{
+    if (!d || !Py_IS_TYPE(d, &ClassDefault_Type))
+        return false;
+    const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(d);
+    return cd->value && cd->owner && PyType_IsSubtype(type, cd->owner);
 }
 
 int read_facts(PyTypeObject* type, Facts& facts)
@@ -142,17 +158,14 @@ int read_facts(PyTypeObject* type, Facts& facts)
     facts.render = mro_lookup(type, g_tree.str_render, failed);
     facts.content = mro_lookup(type, g_tree.str_content, failed);
     facts.containers = mro_lookup(type, g_tree.str_containers, failed);
-    facts.settings = generated_settings(facts.containers.get(), failed);
-    // The reads are plain when the generic lookup finds an instance
-    // attribute, a class attribute that is no descriptor, or Element's slot.
+    facts.settings = written_settings(type, facts.containers.get(), failed);
+    // The generic lookup of an instance attribute calls a data descriptor
+    // that the class has: a ClassDefault or one of Element's slots.
     bool generic = type->tp_getattro == PyObject_GenericGetAttr;
-    facts.reads_plain = generic;
-    for (PyObject* name : {g_tree.str_tagname, g_tree.str_tagid, g_tree.str_default_cls,
-                           g_tree.str_html_tpl}) {
-        Ref value = mro_lookup(type, name, failed);
-        if (value && Py_TYPE(value.get())->tp_descr_get &&
-            value.get() != g_tree.members[member_tagid])
-            facts.reads_plain = false;
+    for (int d = 0; d < kDefaults; ++d) {
+        Ref value = mro_lookup(type, default_name(d), failed);
+        if (generic && reads_slot(type, value.get()))
+            facts.defaults[d] = std::move(value);
     }
     facts.members_direct = generic;
     for (int m = 0; m < kMembers; ++m) {
@@ -165,9 +178,13 @@ int read_facts(PyTypeObject* type, Facts& facts)
 
 bool made_from(const Plan* p, const Facts& facts)
 {
+    for (int d = 0; d < kDefaults; ++d) {
+        if (p->defaults[d] != facts.defaults[d].get())
+            return false;
+    }
     return p->render == facts.render.get() && p->content == facts.content.get() &&
            p->containers == facts.containers.get() && p->settings == facts.settings.get() &&
-           p->reads_plain == facts.reads_plain && p->members_direct == facts.members_direct;
+           p->members_direct == facts.members_direct;
 }
 
 // ---------------------------------------------------------- making a plan
@@ -264,12 +281,13 @@ Ref make_plan(Facts& facts)
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(p));
     p->render_default = facts.render.get() == g_tree.element_render;
     p->content_default = facts.content.get() == g_tree.element_content;
-    p->reads_plain = facts.reads_plain;
     p->members_direct = facts.members_direct;
     p->render = facts.render.release();
     p->content = facts.content.release();
     p->containers = facts.containers.release();
     p->settings = facts.settings.release();
+    for (int d = 0; d < kDefaults; ++d)
+        p->defaults[d] = facts.defaults[d].release();
     PyObject_GC_Track(p);
     if (native_shape(p->settings)) {
         if (fill_entries(p, p->settings) < 0)
@@ -301,19 +319,25 @@ Ref plan_of(PyTypeObject* type)
     PyObject* found = nullptr;
     if (dict && PyDict_GetItemRef(dict.get(), g_tree.str_plan, &found) < 0)
         return Ref();
+    // Held to the end: the plan it replaces goes only after the new one is
+    // in place, whatever its fields' finalizers do.
     Ref kept = Ref::steal(found);
     if (kept && !Py_IS_TYPE(kept.get(), &Plan_Type))
         kept.reset();
     if (kept && plan(kept.get())->version_tag != 0 &&
         plan(kept.get())->version_tag == type->tp_version_tag)
-        return kept;
+        return Ref::borrow(kept.get());
 
+    // A class changed while its facts were read (a lookup in its dicts can
+    // run a key's __eq__) gets a plan that is checked at every use.
+    unsigned int tag = version_tag(type);
     Facts facts;
     if (read_facts(type, facts) < 0)
         return Ref();
+    bool stable = tag != 0 && tag == type->tp_version_tag;
     if (kept && made_from(plan(kept.get()), facts)) {
-        plan(kept.get())->version_tag = version_tag(type);
-        return kept;
+        plan(kept.get())->version_tag = stable ? tag : 0;
+        return Ref::borrow(kept.get());
     }
     Ref made = make_plan(facts);
     if (!made)
@@ -324,7 +348,7 @@ Ref plan_of(PyTypeObject* type)
         if (PyType_Type.tp_setattro(reinterpret_cast<PyObject*>(type), g_tree.str_plan,
                                     made.get()) < 0)
             return Ref();
-        plan(made.get())->version_tag = version_tag(type);
+        plan(made.get())->version_tag = stable ? version_tag(type) : 0;
     }
     return made;
 }

@@ -1,15 +1,15 @@
 // The page walk: Element.render of an element and its descendants, in the
-// order the Python method makes its calls, into one growing text.
+// steps that Element's docstring writes down, into one growing text.
 //
-// Per element the method calls the settings' attrvalue, escapes the text,
-// renders the children, and only then reads the template and joins the
-// containers. Its markup opens with the joined containers, so writing it in
-// one pass needs them before the children: the walk joins them early when
-// nothing in the early join can be seen (every value an exact str, None or
-// False; the class's reads run no code; the standard escape), and checks
-// after the children that the reads the method makes there give the same
-// objects. Anything else is joined late, by the joiners themselves, after
-// the children's markup is taken back out of the text.
+// Per element: the class's containers (for a class whose containers is the
+// one written for its settings, the settings' attrvalue called here), the
+// reads of html_tpl, tagname, tagid and default_cls, the joins, the class's
+// content and the template. With the default template the opening tag is
+// written where the joins are made and the content streams in after it, the
+// children's markup included, so nothing is read twice or taken back out.
+// Whatever the walk learns of an object holds only until it next runs
+// Python code: the plan of the element's class is checked again before each
+// step that uses it, and values are held by owned references.
 #include <cstdint>
 
 #include "common/errors.hpp"
@@ -28,6 +28,11 @@ using html::g_state;
 using html::truth;
 
 // ------------------------------------------------------------ small pieces
+
+inline const Plan* plan_ptr(const Ref& plan) noexcept
+{
+    return reinterpret_cast<const Plan*>(plan.get());
+}
 
 // The values of one element's settings, one owned reference per slot.
 class Values {
@@ -71,11 +76,28 @@ private:
     Py_ssize_t size_ = 0;
 };
 
-// One element's containers: the values of its settings by slot (the plan's
-// native calls), or the three objects its own containers() returned.
+// Step 1's result: the values of the settings by slot of the plan that
+// called their attrvalue (held with them), or the three objects the class's
+// own containers() returned.
 struct Containers {
+    Ref plan;
     Values values;
     Ref python[3];
+};
+
+// Step 2's result.
+struct Reads {
+    Ref html_tpl;
+    Ref tagname;
+    Ref tagid;
+    Ref default_cls;
+};
+
+// Step 3's result where the joiners made it: three exact strs.
+struct Joined {
+    Ref cls;
+    Ref style;
+    Ref attributes;
 };
 
 PyObject* call_attrvalue(const PlanEntry& entry, PyObject* element) noexcept
@@ -113,24 +135,24 @@ inline bool present(PyObject* v) noexcept
     return PyUnicode_CheckExact(v) && PyUnicode_GET_LENGTH(v) != 0;
 }
 
-// default_cls as the early join takes it: None, or an exact tuple (or, when
-// nothing runs between the check and the write, an exact list) of exact strs.
-bool inert_classes(PyObject* default_cls, bool list_too) noexcept
+inline bool text_or_none(PyObject* o) noexcept
+{
+    return o == Py_None || PyUnicode_CheckExact(o);
+}
+
+// default_cls as the walk joins it itself: None, or an exact tuple or list
+// of exact strs. True only until Python code runs.
+bool inert_classes(PyObject* default_cls) noexcept
 {
     if (default_cls == Py_None)
         return true;
-    if (!PyTuple_CheckExact(default_cls) && !(list_too && PyList_CheckExact(default_cls)))
+    if (!PyTuple_CheckExact(default_cls) && !PyList_CheckExact(default_cls))
         return false;
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(default_cls); ++i) {
         if (!PyUnicode_CheckExact(PySequence_Fast_GET_ITEM(default_cls, i)))
             return false;
     }
     return true;
-}
-
-inline bool text_or_none(PyObject* o) noexcept
-{
-    return o == Py_None || PyUnicode_CheckExact(o);
 }
 
 // getattr(el, name); the generic lookup is called straight when the class
@@ -143,63 +165,22 @@ inline PyObject* get_attr(PyObject* el, PyObject* name) noexcept
     return PyObject_GetAttr(el, name);
 }
 
-// getattr(el, name) of one of Element's slots, read straight from the slot
-// while the plan says the class leaves the name to it: the class unchanged
-// since (its version tag, which also tells that el is still of it). An
-// empty slot is left to the lookup, for its AttributeError.
-inline PyObject* get_member(PyObject* el, const Plan* plan, Member m) noexcept
+inline bool plain_class(PyObject* el) noexcept
 {
-    if (plan->members_direct && plan->version_tag != 0 &&
-        plan->version_tag == Py_TYPE(el)->tp_version_tag) [[likely]] {
-        PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(el) +
-                                                        g_tree.member_offsets[m]);
-        if (value)
-            return Py_NewRef(value);
-    }
-    return get_attr(el, member_name(m));
+    return Py_IS_TYPE(reinterpret_cast<PyObject*>(Py_TYPE(el)), &PyType_Type);
 }
 
-// An element's content: an object already made, or its text still to be
-// written (escaped here, or as escape() made it), which is all a leaf has.
-struct Content {
-    Ref object;
-    PyObject* text = nullptr;     // an exact str to escape
-    PyObject* escaped = nullptr;  // an exact str to write as it is
-
-    bool is_exact_str() const noexcept { return !object || PyUnicode_CheckExact(object.get()); }
-
-    int write(TextBuilder& out) const noexcept
-    {
-        if (object)
-            return out.append(object.get());
-        if (escaped)
-            return out.append(escaped);
-        return text ? out.append_escaped_text(text) : 0;
-    }
-
-    // The content as an object, for the joiners' path.
-    Ref take(TextBuilder& out) noexcept
-    {
-        if (object)
-            return std::move(object);
-        if (escaped)
-            return Ref::borrow(escaped);
-        Py_ssize_t start = out.length();
-        if (write(out) < 0)
-            return Ref();
-        return out.cut(start);
-    }
-};
-
-// The reads the method makes after the children, in its order (in the
-// custom-template case it reads html_tpl once more itself); the walk makes
-// them early too, where they run no code.
-struct Reads {
-    Ref html_tpl;
-    Ref tagname;
-    Ref tagid;
-    Ref default_cls;
-};
+// The content of an element with the default template, where it is an
+// object rather than text written: None writes nothing, an exact str is
+// written, anything else is refused as render_default_html refuses it.
+int append_content(TextBuilder& out, PyObject* content) noexcept
+{
+    if (content == Py_None)
+        return 0;
+    if (!expect_exact_str(content))
+        return -1;
+    return out.append(content);
+}
 
 // ------------------------------------------------------------------- walk
 
@@ -226,24 +207,30 @@ public:
     // The plan of tp into plan, or nothing when tp is no Element subclass.
     int plan_for(PyTypeObject* tp, Ref& plan) noexcept;
 
-    // Element.render of element: its markup appended to out (0), or, when
-    // its template returned an object that is no str (or any object, with
-    // hand_over), that object in *markup (1). -1 on error.
-    int element(PyObject* el, const Plan* plan, Ref* markup, bool hand_over) noexcept;
+    // The markup of el (an Element, plan its class's plan) appended to out
+    // (0), or, when its template returned an object that is no str (or any
+    // object, with hand_over), that object in *markup (1). -1 on error.
+    int element(PyObject* el, Ref plan, Ref* markup, bool hand_over) noexcept;
+
+    // A child as Element.content's render makes it: by the child's class's
+    // own render where that is not Element.render, else by element().
+    // Returns as element() does.
+    int child(PyObject* kid, Ref* markup, bool hand_over) noexcept;
 
 private:
-    int element_body(PyObject* el, const Plan* plan, Ref* markup, bool hand_over) noexcept;
-    int containers(PyObject* el, const Plan* plan, Containers& c) noexcept;
-    int children(PyObject* children) noexcept;
-    int child(PyObject* child, Ref* markup) noexcept;
-
-    bool inert_values(const Plan* plan, const Containers& c) const noexcept;
-    int escape_is_standard(const Plan* plan, const Containers& c, Ref& escape) noexcept;
-    int write_open(const Plan* plan, const Containers& c, PyObject* tagname, PyObject* tagid,
-                   PyObject* default_cls) noexcept;
-    int write_close(PyObject* tagname) noexcept;
-    int finish(PyObject* el, const Plan* plan, Containers& c, Content content, Reads reads,
-               Ref* markup, bool hand_over) noexcept;
+    int element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noexcept;
+    int current(PyObject* el, Ref& plan) noexcept;
+    int containers(PyObject* el, const Ref& plan, Containers& c) noexcept;
+    Ref read_default(PyObject* el, Ref& plan, Default d) noexcept;
+    Ref read_member(PyObject* el, Ref& plan, Member m) noexcept;
+    int reads(PyObject* el, Ref& plan, Reads& r) noexcept;
+    int join(const Containers& c, PyObject* default_cls, Joined& j) noexcept;
+    int write_open(const Containers& c, const Reads& r) noexcept;
+    int write_joins(const Containers& c, PyObject* default_cls) noexcept;
+    int write_joined(const Joined& j) noexcept;
+    int content(PyObject* el, Ref& plan, Ref& made) noexcept;
+    int default_content(PyObject* el, Ref& plan, Ref& made) noexcept;
+    int children(PyObject* kids) noexcept;
     int hand(Ref result, Ref* markup, bool hand_over) noexcept;
 
     // The markup around an element's attributes and content for one
@@ -255,11 +242,14 @@ private:
     };
     const TagMarkup* tag_markup(PyObject* tagname) noexcept;
 
+    // Plans by their classes' version tags, which tell apart the classes
+    // that a page's elements have (consecutive ones, mostly).
     struct CacheSlot {
         PyTypeObject* type = nullptr;  // owned, with plan
         PyObject* plan = nullptr;
     };
-    CacheSlot cache_[8];
+    static constexpr unsigned kCacheSlots = 16;
+    CacheSlot cache_[kCacheSlots];
     TagMarkup tags_[4];
     unsigned next_tag_ = 0;
 };
@@ -293,30 +283,43 @@ const Walk::TagMarkup* Walk::tag_markup(PyObject* tagname) noexcept
 
 int Walk::plan_for(PyTypeObject* tp, Ref& plan) noexcept
 {
-    uint64_t bits = reinterpret_cast<uintptr_t>(tp);
-    CacheSlot& slot = cache_[(bits * 0x9E3779B97F4A7C15u) >> 61];
-    if (slot.type == tp) {
-        const Plan* p = reinterpret_cast<const Plan*>(slot.plan);
-        if (p->version_tag != 0 && p->version_tag == tp->tp_version_tag) [[likely]] {
-            plan = Ref::borrow(slot.plan);
-            return 0;
-        }
+    unsigned int tag = tp->tp_version_tag;
+    const CacheSlot& hit = cache_[tag % kCacheSlots];
+    if (tag != 0 && hit.type == tp &&
+        reinterpret_cast<const Plan*>(hit.plan)->version_tag == tag) [[likely]] {
+        plan = Ref::borrow(hit.plan);
+        return 0;
     }
     if (!PyType_IsSubtype(tp, g_tree.element_type))
         return 0;
     plan = plan_of(tp);
     if (!plan)
         return -1;
-    PyObject* old_plan = slot.plan;
-    PyTypeObject* old_type = slot.type;
+    tag = plan_ptr(plan)->version_tag;
+    if (tag == 0)
+        return 0;
+    CacheSlot& slot = cache_[tag % kCacheSlots];
+    CacheSlot old = slot;
     slot.plan = plan.new_ref();
     slot.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(reinterpret_cast<PyObject*>(tp)));
-    Py_XDECREF(old_plan);
-    Py_XDECREF(reinterpret_cast<PyObject*>(old_type));
+    Py_XDECREF(old.plan);
+    Py_XDECREF(reinterpret_cast<PyObject*>(old.type));
     return 0;
 }
 
-int Walk::element(PyObject* el, const Plan* plan, Ref* markup, bool hand_over) noexcept
+// Makes plan the plan of el's class as it is now: the same one while the
+// class (and el's being of it) is unchanged, else the class's plan now
+// (nothing, if el's class became one that is no Element).
+int Walk::current(PyObject* el, Ref& plan) noexcept
+{
+    const Plan* p = plan_ptr(plan);
+    if (p && p->version_tag != 0 && p->version_tag == Py_TYPE(el)->tp_version_tag) [[likely]]
+        return 0;
+    plan.reset();
+    return plan_for(Py_TYPE(el), plan);
+}
+
+int Walk::element(PyObject* el, Ref plan, Ref* markup, bool hand_over) noexcept
 {
     if (Py_EnterRecursiveCall(" while rendering an element"))
         return -1;
@@ -325,16 +328,22 @@ int Walk::element(PyObject* el, const Plan* plan, Ref* markup, bool hand_over) n
     return status;
 }
 
-int Walk::containers(PyObject* el, const Plan* plan, Containers& c) noexcept
+// Step 1.
+int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
 {
-    if (!plan->containers_native) {
-        Ref value = Ref::steal(PyObject_CallMethodNoArgs(el, g_tree.str_containers));
+    const Plan* p = plan_ptr(plan);
+    if (!p->containers_native) {
+        Ref method = class_method(el, p->containers, g_tree.str_containers);
+        if (!method)
+            return -1;
+        Ref value = Ref::steal(PyObject_CallOneArg(method.get(), el));
         return value ? unpack_three(value.get(), c.python) : -1;
     }
-    if (c.values.init(plan->group_end[2]) < 0)
+    c.plan = Ref::borrow(plan.get());
+    if (c.values.init(p->group_end[2]) < 0)
         return -1;
-    for (Py_ssize_t i = 0; i < plan->entry_count; ++i) {
-        const PlanEntry& entry = plan->entries[i];
+    for (Py_ssize_t i = 0; i < p->entry_count; ++i) {
+        const PlanEntry& entry = p->entries[i];
         PyObject* value = call_attrvalue(entry, el);
         if (!value)
             return -1;
@@ -343,42 +352,128 @@ int Walk::containers(PyObject* el, const Plan* plan, Containers& c) noexcept
     return 0;
 }
 
-bool Walk::inert_values(const Plan* plan, const Containers& c) const noexcept
+// getattr(el, <the Default's name>): read straight from the instance's slot,
+// or the class's value, while the plan of el's class has the ClassDefault
+// that the generic lookup would call.
+Ref Walk::read_default(PyObject* el, Ref& plan, Default d) noexcept
 {
-    if (!plan->containers_native)
-        return false;
-    for (Py_ssize_t i = 0; i < c.values.size(); ++i) {
-        if (!inert(c.values[i]))
-            return false;
+    if (current(el, plan) < 0)
+        return Ref();
+    const Plan* p = plan_ptr(plan);
+    if (p && p->defaults[d]) [[likely]] {
+        const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(p->defaults[d]);
+        PyObject* own = *own_slot(el, cd->offset);
+        return Ref::borrow(own ? own : cd->value);
     }
-    return true;
+    PyObject* name = d == default_html_tpl ? g_tree.str_html_tpl
+                   : d == default_tagname  ? g_tree.str_tagname : g_tree.str_default_cls;
+    return Ref::steal(get_attr(el, name));
 }
 
-// 1 when the attribute values need no escaping or html_escape is the
-// standard function (held in escape for a later check), 0 when not, -1 on
-// error.
-int Walk::escape_is_standard(const Plan* plan, const Containers& c, Ref& escape) noexcept
+// getattr(el, <one of Element's slots>), read straight from the slot while
+// the plan says the class leaves the name to it. An empty slot is left to
+// the lookup, for its AttributeError.
+Ref Walk::read_member(PyObject* el, Ref& plan, Member m) noexcept
 {
-    bool any = false;
-    for (Py_ssize_t i = plan->group_end[1]; i < plan->group_end[2]; ++i)
-        any = any || present(c.values[i]);
-    if (!any)
-        return 1;
-    escape = html::lookup_html_escape(PyModule_GetDict(g_tree.html_module));
-    if (!escape)
+    if (current(el, plan) < 0)
+        return Ref();
+    const Plan* p = plan_ptr(plan);
+    if (p && p->members_direct) [[likely]] {
+        if (PyObject* value = *own_slot(el, g_tree.member_offsets[m]))
+            return Ref::borrow(value);
+    }
+    return Ref::steal(get_attr(el, member_name(m)));
+}
+
+// Step 2.
+int Walk::reads(PyObject* el, Ref& plan, Reads& r) noexcept
+{
+    if (!(r.html_tpl = read_default(el, plan, default_html_tpl)) ||
+        !(r.tagname = read_default(el, plan, default_tagname)) ||
+        !(r.tagid = read_member(el, plan, member_tagid)) ||
+        !(r.default_cls = read_default(el, plan, default_default_cls)))
         return -1;
-    return g_state.std_escape && escape.get() == g_state.std_escape;
+    return 0;
 }
 
-// <tag id="tagid"  class="cls"  style="style"  attributes >, as
-// render_default_html writes the joined containers; every value is inert.
-int Walk::write_open(const Plan* plan, const Containers& c, PyObject* tagname, PyObject* tagid,
-                     PyObject* default_cls) noexcept
+// Step 3 by the joiners, in their order: classes, style, attributes. The
+// containers are the ones the class's containers() returned, or the dicts
+// that the written one makes (the later value of a name, at its first
+// place).
+int Walk::join(const Containers& c, PyObject* default_cls, Joined& j) noexcept
 {
-    const TagMarkup* tag = tag_markup(tagname);
+    Ref objects[3];
+    if (!c.plan) {
+        for (int g = 0; g < 3; ++g)
+            objects[g] = Ref::borrow(c.python[g].get());
+    } else {
+        const Plan* p = plan_ptr(c.plan);
+        Py_ssize_t slot = 0;
+        for (int g = 0; g < 3; ++g) {
+            objects[g] = Ref::steal(PyDict_New());
+            if (!objects[g])
+                return -1;
+            for (; slot < p->group_end[g]; ++slot) {
+                if (PyDict_SetItem(objects[g].get(), p->keys[slot], c.values[slot]) < 0)
+                    return -1;
+            }
+        }
+    }
+    if (!(j.cls = Ref::steal(html::join_cls_impl(default_cls, objects[1].get()))) ||
+        !(j.style = Ref::steal(html::join_style_impl(objects[0].get()))) ||
+        !(j.attributes =
+              Ref::steal(html::join_attributes_impl(g_tree.html_module, objects[2].get()))))
+        return -1;
+    return 0;
+}
+
+// Steps 3 and 5's opening tag: <tag id="tagid"  class="..."  style="..."  attributes >
+// as render_default_html writes the joined pieces. tagname and tagid are
+// None or exact strs.
+int Walk::write_open(const Containers& c, const Reads& r) noexcept
+{
+    const TagMarkup* tag = tag_markup(r.tagname.get());
     if (!tag || out.append(tag->open) < 0 ||
-        (tagid != Py_None && out.append_escaped(tagid) < 0) || out.append_ascii("\" ") < 0)
+        (r.tagid.get() != Py_None && out.append_escaped(r.tagid.get()) < 0) ||
+        out.append_ascii("\" ") < 0)
         return -1;
+    bool joins_here = c.plan && inert_classes(r.default_cls.get());
+    for (Py_ssize_t i = 0; joins_here && i < c.values.size(); ++i)
+        joins_here = inert(c.values[i]);
+    if (joins_here) {
+        if (write_joins(c, r.default_cls.get()) < 0)
+            return -1;
+    } else {
+        Joined j;
+        if (join(c, r.default_cls.get(), j) < 0 || write_joined(j) < 0)
+            return -1;
+    }
+    return out.append_ascii(" >");
+}
+
+// The pieces the joiners made, where render_default_html puts them.
+int Walk::write_joined(const Joined& j) noexcept
+{
+    if (PyUnicode_GET_LENGTH(j.cls.get()) != 0 &&
+        (out.append_ascii(" class=\"") < 0 || out.append_escaped(j.cls.get()) < 0 ||
+         out.append_ascii("\" ") < 0))
+        return -1;
+    if (PyUnicode_GET_LENGTH(j.style.get()) != 0 &&
+        (out.append_ascii(" style=\"") < 0 || out.append_escaped(j.style.get()) < 0 ||
+         out.append_ascii("\" ") < 0))
+        return -1;
+    return out.append_ascii(' ') | out.append(j.attributes.get());
+}
+
+// The joiners' rules written straight into the opening tag, for values that
+// are exact strs, None or False and default classes as inert_classes()
+// takes them (checked by the caller, with no Python code run since). The
+// classes and the style run no code; the attributes look html_escape up
+// for each value, and a replaced one is called.
+int Walk::write_joins(const Containers& c, PyObject* default_cls) noexcept
+{
+    const Plan* p = plan_ptr(c.plan);
+    const Values& v = c.values;
 
     // join_cls: the default classes, then the present class values, by spaces.
     Py_ssize_t defaults = default_cls == Py_None ? 0 : PySequence_Fast_GET_SIZE(default_cls);
@@ -386,10 +481,10 @@ int Walk::write_open(const Plan* plan, const Containers& c, PyObject* tagname, P
     Py_ssize_t length = 0;
     for (Py_ssize_t i = 0; i < defaults; ++i)
         length += PyUnicode_GET_LENGTH(PySequence_Fast_GET_ITEM(default_cls, i));
-    for (Py_ssize_t i = plan->group_end[0]; i < plan->group_end[1]; ++i) {
-        if (present(c.values[i])) {
+    for (Py_ssize_t i = p->group_end[0]; i < p->group_end[1]; ++i) {
+        if (present(v[i])) {
             ++pieces;
-            length += PyUnicode_GET_LENGTH(c.values[i]);
+            length += PyUnicode_GET_LENGTH(v[i]);
         }
     }
     if (pieces > 1 || length > 0) {
@@ -405,8 +500,8 @@ int Walk::write_open(const Plan* plan, const Containers& c, PyObject* tagname, P
             if (piece(PySequence_Fast_GET_ITEM(default_cls, i)) < 0)
                 return -1;
         }
-        for (Py_ssize_t i = plan->group_end[0]; i < plan->group_end[1]; ++i) {
-            if (present(c.values[i]) && piece(c.values[i]) < 0)
+        for (Py_ssize_t i = p->group_end[0]; i < p->group_end[1]; ++i) {
+            if (present(v[i]) && piece(v[i]) < 0)
                 return -1;
         }
         if (out.append_ascii("\" ") < 0)
@@ -415,12 +510,12 @@ int Walk::write_open(const Plan* plan, const Containers& c, PyObject* tagname, P
 
     // join_style: "key: value" for each present value, by semicolons.
     bool first = true;
-    for (Py_ssize_t i = 0; i < plan->group_end[0]; ++i) {
-        if (!present(c.values[i]))
+    for (Py_ssize_t i = 0; i < p->group_end[0]; ++i) {
+        if (!present(v[i]))
             continue;
         if ((first ? out.append_ascii(" style=\"") : out.append_ascii(';')) < 0 ||
-            out.append(plan->written[i]) < 0 ||
-            out.append_ascii(": ") < 0 || out.append_escaped(c.values[i]) < 0)
+            out.append(p->written[i]) < 0 || out.append_ascii(": ") < 0 ||
+            out.append_escaped(v[i]) < 0)
             return -1;
         first = false;
     }
@@ -428,54 +523,117 @@ int Walk::write_open(const Plan* plan, const Containers& c, PyObject* tagname, P
         return -1;
 
     // join_attributes: key="escaped value", or the bare escaped value when
-    // it equals its key, by spaces.
+    // it equals its key, by spaces. A replaced escape's None is written
+    // "None" after a key; a bare one fails the join once every value is in.
     if (out.append_ascii(' ') < 0)
         return -1;
-    first = true;
-    for (Py_ssize_t i = plan->group_end[1]; i < plan->group_end[2]; ++i) {
-        PyObject* value = c.values[i];
+    PyObject* globals = PyModule_GetDict(g_tree.html_module);
+    Py_ssize_t kept = 0;
+    Py_ssize_t bare_none = -1;
+    for (Py_ssize_t i = p->group_end[1]; i < p->group_end[2]; ++i) {
+        PyObject* value = v[i];
         if (!present(value))
             continue;
-        if (!first && out.append_ascii(' ') < 0)
+        Ref escape = html::lookup_html_escape(globals);
+        if (!escape)
             return -1;
-        first = false;
-        if (PyUnicode_Equal(plan->keys[i], value)) {
-            if (out.append_escaped(value) < 0)
+        bool standard = g_state.std_escape && escape.get() == g_state.std_escape;
+        Ref text = standard ? Ref::borrow(value) : html::call_html_escape(escape.get(), value);
+        if (!text)
+            return -1;
+        bool bare = PyUnicode_Equal(p->keys[i], value);
+        if (kept++ > 0 && out.append_ascii(' ') < 0)
+            return -1;
+        if (!bare && (out.append(p->written[i]) < 0 || out.append_ascii("=\"") < 0))
+            return -1;
+        if (text.get() == Py_None) {
+            if (bare && bare_none < 0)
+                bare_none = kept - 1;
+            if (!bare && out.append_ascii("None") < 0)
                 return -1;
-        } else if (out.append(plan->written[i]) < 0 || out.append_ascii("=\"") < 0 ||
-                   out.append_escaped(value) < 0 || out.append_ascii('"') < 0) {
+        } else if ((standard ? out.append_escaped(text.get()) : out.append(text.get())) < 0) {
             return -1;
         }
-    }
-    return out.append_ascii(" >");
-}
-
-int Walk::write_close(PyObject* tagname) noexcept
-{
-    const TagMarkup* tag = tag_markup(tagname);
-    return tag ? out.append(tag->close) : -1;
-}
-
-// The three containers as the joiners take them: the method's dicts (made
-// from the values: the later value, the first position) or its own objects.
-int container_objects(const Plan* plan, Containers& c, Ref (&objects)[3]) noexcept
-{
-    if (!plan->containers_native) {
-        for (int g = 0; g < 3; ++g)
-            objects[g] = Ref::borrow(c.python[g].get());
-        return 0;
-    }
-    Py_ssize_t slot = 0;
-    for (int g = 0; g < 3; ++g) {
-        objects[g] = Ref::steal(PyDict_New());
-        if (!objects[g])
+        if (!bare && out.append_ascii('"') < 0)
             return -1;
-        for (; slot < plan->group_end[g]; ++slot) {
-            if (PyDict_SetItem(objects[g].get(), plan->keys[slot], c.values[slot]) < 0)
-                return -1;
-        }
+    }
+    if (bare_none >= 0) {
+        raise_not_str_item(bare_none, Py_None);
+        return -1;
     }
     return 0;
+}
+
+// Step 4: the class's content. Written into out, or, where it is an object
+// rather than text (a content override's result, or the text as a replaced
+// escape made it), that object in made.
+int Walk::content(PyObject* el, Ref& plan, Ref& made) noexcept
+{
+    if (current(el, plan) < 0)
+        return -1;
+    const Plan* p = plan_ptr(plan);
+    if (p && p->content_default && plain_class(el)) [[likely]]
+        return default_content(el, plan, made);
+    Ref method = class_method(el, p ? p->content : nullptr, g_tree.str_content);
+    if (!method)
+        return -1;
+    made = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), el, g_tree.render_child, nullptr));
+    return made ? 0 : -1;
+}
+
+// Element.content(render), inlined: the text escaped by the element module's
+// escape (natively while that is the standard function and the text an
+// exact str), then the children's markup.
+int Walk::default_content(PyObject* el, Ref& plan, Ref& made) noexcept
+{
+    Ref text = read_member(el, plan, member_text);
+    if (!text)
+        return -1;
+    Ref kids = read_member(el, plan, member_children);
+    if (!kids)
+        return -1;
+    int has_text = truth(text.get());
+    if (has_text < 0)
+        return -1;
+    Ref escaped;  // what a replaced escape made of the text, when no exact str
+    if (has_text) {
+        Ref escape = element_global(g_tree.str_escape);
+        if (!escape)
+            return -1;
+        if (g_state.std_escape && escape.get() == g_state.std_escape &&
+            PyUnicode_CheckExact(text.get())) [[likely]] {
+            if (out.append_escaped_text(text.get()) < 0)
+                return -1;
+        } else {
+            escaped = call_text_escape(escape.get(), text.get());
+            if (!escaped)
+                return -1;
+            if (PyUnicode_CheckExact(escaped.get())) {
+                if (out.append(escaped.get()) < 0)
+                    return -1;
+                escaped.reset();
+            }
+        }
+    }
+    int has_children =
+        PyList_CheckExact(kids.get()) ? PyList_GET_SIZE(kids.get()) != 0 : truth(kids.get());
+    if (has_children < 0)
+        return -1;
+    if (!escaped)
+        return has_children ? children(kids.get()) : 0;
+    // content = escaped + "".join(...): whatever that object makes of it.
+    if (!has_children) {
+        made = std::move(escaped);
+        return 0;
+    }
+    Py_ssize_t start = out.length();
+    if (children(kids.get()) < 0)
+        return -1;
+    Ref joined = out.cut(start);
+    if (!joined)
+        return -1;
+    made = Ref::steal(PyNumber_Add(escaped.get(), joined.get()));
+    return made ? 0 : -1;
 }
 
 int Walk::hand(Ref result, Ref* markup, bool hand_over) noexcept
@@ -487,217 +645,73 @@ int Walk::hand(Ref result, Ref* markup, bool hand_over) noexcept
     return out.append(result.get());
 }
 
-// The method's end, from content on: the reads it makes after the
-// children (those in reads already made), the joiners, and the default
-// markup or the custom template.
-int Walk::finish(PyObject* el, const Plan* plan, Containers& c, Content content, Reads reads,
-                 Ref* markup, bool hand_over) noexcept
+int Walk::element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noexcept
 {
-    Ref tpl = std::move(reads.html_tpl);
-    if (!tpl && !(tpl = Ref::steal(get_attr(el, g_tree.str_html_tpl))))
+    Containers c;
+    Reads r;
+    if (containers(el, plan, c) < 0 || reads(el, plan, r) < 0)
         return -1;
-    bool is_default = tpl.get() == g_tree.default_tpl;
-    Ref render_template;
-    if (!is_default) {
-        render_template = element_global(g_tree.str_render_template);
-        if (!render_template || !(tpl = Ref::steal(get_attr(el, g_tree.str_html_tpl))))
-            return -1;
-    }
-    if (!reads.tagname && !(reads.tagname = Ref::steal(get_attr(el, g_tree.str_tagname))))
-        return -1;
-    if (!reads.tagid && !(reads.tagid = Ref::steal(get_member(el, plan, member_tagid))))
-        return -1;
-    if (!reads.default_cls &&
-        !(reads.default_cls = Ref::steal(get_attr(el, g_tree.str_default_cls))))
-        return -1;
+    bool is_default = r.html_tpl.get() == g_tree.default_tpl;
 
-    if (is_default && content.is_exact_str() && text_or_none(reads.tagname.get()) &&
-        text_or_none(reads.tagid.get()) && inert_classes(reads.default_cls.get(), true) &&
-        inert_values(plan, c)) {
-        Ref escape;
-        int standard = escape_is_standard(plan, c, escape);
-        if (standard < 0)
+    if (is_default && text_or_none(r.tagname.get()) && text_or_none(r.tagid.get())) {
+        // The default template's markup, in one pass.
+        Ref made;
+        if (write_open(c, r) < 0 || content(el, plan, made) < 0 ||
+            (made && append_content(out, made.get()) < 0))
             return -1;
-        if (standard) {
-            if (write_open(plan, c, reads.tagname.get(), reads.tagid.get(),
-                           reads.default_cls.get()) < 0 ||
-                content.write(out) < 0)
-                return -1;
-            return write_close(reads.tagname.get());
-        }
+        const TagMarkup* tag = tag_markup(r.tagname.get());
+        return tag ? out.append(tag->close) : -1;
     }
 
-    Ref content_object = content.take(out);
-    if (!content_object)
+    // Any other template, or a tagname or tagid that render_default_html
+    // refuses: the pieces as objects.
+    Joined j;
+    if (join(c, r.default_cls.get(), j) < 0)
         return -1;
-    Ref objects[3];
-    if (container_objects(plan, c, objects) < 0)
+    Py_ssize_t start = out.length();
+    Ref made;
+    if (content(el, plan, made) < 0)
         return -1;
-    Ref cls = Ref::steal(html::join_cls_impl(reads.default_cls.get(), objects[1].get()));
-    if (!cls)
-        return -1;
-    Ref style = Ref::steal(html::join_style_impl(objects[0].get()));
-    if (!style)
-        return -1;
-    Ref attributes = Ref::steal(html::join_attributes_impl(g_tree.html_module, objects[2].get()));
-    if (!attributes)
+    Ref inner = made ? std::move(made) : out.cut(start);
+    if (!inner)
         return -1;
     if (is_default) {
         Ref result = Ref::steal(html::render_default_html_impl(
-            reads.tagname.get(), reads.tagid.get(), cls.get(), style.get(), attributes.get(),
-            content_object.get()));
-        if (!result)
-            return -1;
-        return hand(std::move(result), markup, hand_over);
+            r.tagname.get(), r.tagid.get(), j.cls.get(), j.style.get(), j.attributes.get(),
+            inner.get()));
+        return result ? hand(std::move(result), markup, hand_over) : -1;
     }
-    Ref pieces = Ref::steal(PyTuple_Pack(6, reads.tagname.get(), reads.tagid.get(), cls.get(),
-                                         style.get(), attributes.get(), content_object.get()));
+    Ref render_template = element_global(g_tree.str_render_template);
+    if (!render_template)
+        return -1;
+    Ref pieces = Ref::steal(PyTuple_Pack(6, r.tagname.get(), r.tagid.get(), j.cls.get(),
+                                         j.style.get(), j.attributes.get(), inner.get()));
     if (!pieces)
         return -1;
-    PyObject* args[] = {el, tpl.get(), pieces.get()};
+    PyObject* args[] = {el, r.html_tpl.get(), pieces.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(render_template.get(), args, 3, nullptr));
-    if (!result)
-        return -1;
-    return hand(std::move(result), markup, hand_over);
+    return result ? hand(std::move(result), markup, hand_over) : -1;
 }
 
-int Walk::element_body(PyObject* el, const Plan* plan, Ref* markup, bool hand_over) noexcept
-{
-    Containers c;
-    if (containers(el, plan, c) < 0)
-        return -1;
-    if (!plan->content_default) {
-        Content content{
-            Ref::steal(PyObject_CallMethodOneArg(el, g_tree.str_content, g_tree.render_tree))};
-        if (!content.object)
-            return -1;
-        return finish(el, plan, c, std::move(content), Reads{}, markup, hand_over);
-    }
-
-    // content(Element.render), as the method inlines it.
-    Ref text = Ref::steal(get_member(el, plan, member_text));
-    if (!text)
-        return -1;
-    Ref kids = Ref::steal(get_member(el, plan, member_children));
-    if (!kids)
-        return -1;
-    int has_text = truth(text.get());
-    if (has_text < 0)
-        return -1;
-    Ref escaped;  // the text as escape() made it, when it was no exact str
-    if (has_text && !PyUnicode_CheckExact(text.get())) {
-        escaped = python_escape(text.get());
-        if (!escaped)
-            return -1;
-    }
-    int has_children =
-        PyList_CheckExact(kids.get()) ? PyList_GET_SIZE(kids.get()) != 0 : truth(kids.get());
-    if (has_children < 0)
-        return -1;
-    if (escaped && !PyUnicode_CheckExact(escaped.get())) {
-        // content = escaped + "".join(...): whatever that object makes of it.
-        Content content{std::move(escaped)};
-        if (has_children) {
-            Py_ssize_t start = out.length();
-            if (children(kids.get()) < 0)
-                return -1;
-            Ref joined = out.cut(start);
-            if (!joined || !(content.object = Ref::steal(
-                                 PyNumber_InPlaceAdd(content.object.get(), joined.get()))))
-                return -1;
-        }
-        return finish(el, plan, c, std::move(content), Reads{}, markup, hand_over);
-    }
-    Content text_content;
-    if (has_text) {
-        text_content.escaped = escaped.get();
-        text_content.text = escaped ? nullptr : text.get();
-    }
-    if (!has_children) {
-        // A leaf: finish() reads and joins in the method's order and writes
-        // the text in its place.
-        return finish(el, plan, c, std::move(text_content), Reads{}, markup, hand_over);
-    }
-
-    // Early: read the template and the names and write the opening tag
-    // before the children, when none of it can be seen.
-    Reads early;
-    Ref escape;
-    bool eager = plan->reads_plain && inert_values(plan, c);
-    if (eager) {
-        early.html_tpl = Ref::steal(get_attr(el, g_tree.str_html_tpl));
-        if (early.html_tpl && early.html_tpl.get() == g_tree.default_tpl) {
-            early.tagname = Ref::steal(get_attr(el, g_tree.str_tagname));
-            early.tagid =
-                early.tagname ? Ref::steal(get_member(el, plan, member_tagid)) : Ref();
-            early.default_cls =
-                early.tagid ? Ref::steal(get_attr(el, g_tree.str_default_cls)) : Ref();
-        }
-        // A read that fails is made again late, where the method makes it.
-        if (!early.default_cls) {
-            if (PyErr_Occurred())
-                PyErr_Clear();
-            eager = false;
-        } else {
-            eager = text_or_none(early.tagname.get()) && text_or_none(early.tagid.get()) &&
-                    inert_classes(early.default_cls.get(), false);
-        }
-        if (eager) {
-            int standard = escape_is_standard(plan, c, escape);
-            if (standard < 0)
-                return -1;
-            eager = standard;
-        }
-    }
-
-    Py_ssize_t open_start = out.length();
-    if (eager && write_open(plan, c, early.tagname.get(), early.tagid.get(),
-                            early.default_cls.get()) < 0)
-        return -1;
-    Py_ssize_t text_start = out.length();
-    if (text_content.write(out) < 0 || children(kids.get()) < 0)
-        return -1;
-
-    Reads late;
-    if (!(late.html_tpl = Ref::steal(get_attr(el, g_tree.str_html_tpl))))
-        return -1;
-    if (late.html_tpl.get() == g_tree.default_tpl) {
-        if (!(late.tagname = Ref::steal(get_attr(el, g_tree.str_tagname))) ||
-            !(late.tagid = Ref::steal(get_member(el, plan, member_tagid))) ||
-            !(late.default_cls = Ref::steal(get_attr(el, g_tree.str_default_cls))))
-            return -1;
-        if (eager && late.tagname.get() == early.tagname.get() &&
-            late.tagid.get() == early.tagid.get() &&
-            late.default_cls.get() == early.default_cls.get()) {
-            Ref now;
-            int standard = escape ? escape_is_standard(plan, c, now) : 1;
-            if (standard < 0)
-                return -1;
-            if (standard && now.get() == escape.get())
-                return write_close(late.tagname.get());
-        }
-    }
-    // Late: the content goes back into an object, and the opening tag written
-    // early (if any) makes way for the one the joiners make now.
-    Content content{out.cut(text_start)};
-    if (!content.object)
-        return -1;
-    out.truncate(open_start);
-    return finish(el, plan, c, std::move(content), std::move(late), markup, hand_over);
-}
-
-int Walk::child(PyObject* child, Ref* markup) noexcept
+int Walk::child(PyObject* kid, Ref* markup, bool hand_over) noexcept
 {
     Ref plan;
-    if (plan_for(Py_TYPE(child), plan) < 0)
+    if (plan_for(Py_TYPE(kid), plan) < 0)
         return -1;
-    const Plan* p = reinterpret_cast<const Plan*>(plan.get());
-    if (p && p->render_default)
-        return element(child, p, markup, false);
-    Ref result = Ref::steal(PyObject_CallMethodNoArgs(child, g_tree.str_render));
-    if (!result)
+    const Plan* p = plan_ptr(plan);
+    if (p && p->render_default && plain_class(kid)) [[likely]]
+        return element(kid, std::move(plan), markup, hand_over);
+    Ref method = class_method(kid, p ? p->render : nullptr, g_tree.str_render);
+    if (!method)
         return -1;
-    return hand(std::move(result), markup, false);
+    if (p && method.get() == g_tree.element_render) {
+        if (current(kid, plan) < 0)
+            return -1;
+        if (plan)
+            return element(kid, std::move(plan), markup, hand_over);
+    }
+    Ref result = Ref::steal(PyObject_CallOneArg(method.get(), kid));
+    return result ? hand(std::move(result), markup, hand_over) : -1;
 }
 
 // A large page outgrows the processor's caches, and then each element is a
@@ -753,7 +767,7 @@ void prefetch_siblings(PyObject* kids, Py_ssize_t index) noexcept
     }
 }
 
-// "".join([child.render() for child in children]) into out: every child is
+// "".join([render(child) for child in children]) into out: every child is
 // rendered before an item that is no str fails the join.
 int Walk::children(PyObject* kids) noexcept
 {
@@ -764,7 +778,7 @@ int Walk::children(PyObject* kids) noexcept
         if (PyList_CheckExact(kids))
             prefetch_siblings(kids, index);
         Ref markup;
-        int found = child(kid, &markup);
+        int found = child(kid, &markup, false);
         if (found < 0)
             return -1;
         if (found > 0 && bad_index < 0) {
@@ -799,7 +813,21 @@ PyObject* render_tree_impl(PyObject* element)
     if (walk.plan_for(Py_TYPE(element), plan) < 0)
         return nullptr;
     Ref markup;
-    int status = walk.element(element, reinterpret_cast<const Plan*>(plan.get()), &markup, true);
+    int status = walk.element(element, std::move(plan), &markup, true);
+    if (status < 0)
+        return nullptr;
+    if (status > 0)
+        return markup.release();
+    return walk.out.finish().release();
+}
+
+PyObject* render_child_impl(PyObject* child)
+{
+    if (load_element() < 0)
+        return nullptr;
+    Walk walk;
+    Ref markup;
+    int status = walk.child(child, &markup, true);
     if (status < 0)
         return nullptr;
     if (status > 0)
