@@ -298,9 +298,10 @@ def settle():
     removed: how often a lookup compares with a colliding key depends on
     whether a change made during it resized the dict."""
     for d in (vars(h), vars(em)):
-        items = dict(d)
+        items = list(d.items())
         d.clear()
-        d.update(items)
+        for key, value in items:  # (a copy may keep the old layout)
+            d[key] = value
 
 
 def outcome(render, description):
