@@ -9,12 +9,12 @@ render takes at its peak against the size of the markup it returns."""
 import gc
 import os
 import sys
-import time
 import tracemalloc
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "demo"))
 
 from page import build_page, count_elements  # noqa: E402
+from page_timing import best_ns_per_element  # noqa: E402
 from timing import goal  # noqa: E402
 from vora.uix import reference  # noqa: E402
 from vora.uix.element import render_python  # noqa: E402
@@ -23,27 +23,6 @@ from vora.uix.element import render_python  # noqa: E402
 # 10,000 and 100,000 elements.
 MAIN_JOB = (1000, 24)
 SIZES = ((0, 1), (8, 8), (130, 24), MAIN_JOB, (1420, 24), (14280, 24))
-
-
-def best_ns_per_element(renders, elements, seconds, batch=0.02):
-    """The best time of one call of each render, in rounds that take the
-    renders in turn (so a change of load touches all alike), at least three,
-    for about `seconds`. In a round each render runs for about `batch`
-    seconds, so that it runs in the caches it left, as a page server would."""
-    best = [float("inf")] * len(renders)
-    start, rounds = time.perf_counter(), 0
-    while rounds < 3 or time.perf_counter() - start < seconds:
-        for i, render in enumerate(renders):
-            batch_start = time.perf_counter()
-            while True:
-                t0 = time.perf_counter()
-                render()
-                t1 = time.perf_counter()
-                best[i] = min(best[i], t1 - t0)
-                if t1 - batch_start >= batch:
-                    break
-        rounds += 1
-    return [b / elements * 1e9 for b in best]
 
 
 def peak_memory(render):

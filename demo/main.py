@@ -1,17 +1,20 @@
 """The main job: builds a page of thousands of elements, writes its HTML,
-and times serialization through the native walk (Element.render) against the
-same walk in Python over the accelerators and the template engine for every
-element, after checking that the native walk and the engine give the same
-bytes; then, where headless Chromium is installed, takes a picture of the page."""
+checks that the native walk (Element.render) and the template engine give the
+same bytes, then times serialization three ways: the native walk, the same
+walk in Python over the accelerators (render_python) and the template engine
+for every element (reference.render), in interleaved rounds of short batches
+as the page benchmark does, so that a change of the machine's speed touches
+all three alike. Where headless Chromium is installed, it then takes a
+picture of the page."""
 
 import argparse
 import sys
-import time
 
 import headless
 from vora.uix import reference
 from vora.uix.element import render_python
 from page import build_page, count_elements
+from page_timing import best_ns_per_element
 
 
 class ProgressBar:
@@ -32,17 +35,6 @@ class ProgressBar:
 
     def close(self):
         print(file=sys.stderr)
-
-
-def best_time(render, seconds):
-    """The best of the runs that fit into about `seconds` (at least three)."""
-    best, start, runs = float("inf"), time.perf_counter(), 0
-    while runs < 3 or time.perf_counter() - start < seconds:
-        t0 = time.perf_counter()
-        render()
-        best = min(best, time.perf_counter() - t0)
-        runs += 1
-    return best
 
 
 def main(argv=None):
@@ -67,9 +59,7 @@ def main(argv=None):
     print(f"wrote {len(markup.encode())} bytes of HTML to {args.out}")
 
     bar = ProgressBar(elements, "template engine")
-    t0 = time.perf_counter()
     engine_markup = reference.render(page, bar)
-    engine = time.perf_counter() - t0
     bar.close()
     if engine_markup != markup:
         print("MISMATCH: the native walk's markup differs from the template engine's",
@@ -77,14 +67,13 @@ def main(argv=None):
         return 1
     print("the native walk's markup is identical to the template engine's, byte for byte")
 
-    native = best_time(page.render, 1.0)
-    walk = best_time(lambda: render_python(page), 1.0)
-    engine = min(engine, best_time(lambda: reference.render(page), 2.0))
-    for label, seconds in (("native walk:", native), ("Python walk:", walk),
-                           ("template engine:", engine)):
-        per_element = seconds / elements * 1e9
-        print(f"{label:17}{seconds * 1e3:8.2f} ms  ({per_element:7.0f} ns per element)  "
-              f"{seconds / native:5.1f}x the native walk's time")
+    timings = best_ns_per_element(
+        [page.render, lambda: render_python(page), lambda: reference.render(page)], elements, 4.0)
+    native = timings[0]
+    print("best call of each, timed in interleaved rounds for about 4 s:")
+    for label, per_element in zip(("native walk:", "Python walk:", "template engine:"), timings):
+        print(f"{label:17}{per_element * elements / 1e6:8.2f} ms  ({per_element:7.0f} ns per "
+              f"element)  {per_element / native:5.1f}x the native walk's time")
 
     if args.screenshot:
         screenshot(args.out, args.screenshot, args.window)
