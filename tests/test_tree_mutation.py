@@ -113,6 +113,11 @@ TEXTS = {"t": lambda: "t&<", "": lambda: "", "hooked": Hooked, "int": lambda: 5}
 OWN = {"tagname": ["i", "b"], "default_cls": [("o",), ["l1", "l2"]], "html_tpl": [TPL, DEFAULT_HTML_TPL]}
 
 
+def own(name, index):
+    value = OWN[name][index]
+    return list(value) if type(value) is list else value  # a list that "grow" may change
+
+
 def hooked_escape(text, quote=True):
     fire("escape")
     return "E" + html.escape(text if type(text) is str else str(text), quote=quote)
@@ -232,7 +237,7 @@ def apply(world, op, subject):
     elif kind == "set":
         setattr(node, args[1], args[2])
     elif kind == "own":
-        setattr(node, args[1], OWN[args[1]][args[2]])
+        setattr(node, args[1], own(args[1], args[2]))
     elif kind == "grow":
         default_cls = node.default_cls
         if type(default_cls) is list:
@@ -244,7 +249,7 @@ def apply(world, op, subject):
         if cls not in world.classes[1:]:
             return  # Element itself stays as it is
         if kind == "class":
-            setattr(cls, args[2], OWN[args[2]][args[3]])
+            setattr(cls, args[2], own(args[2], args[3]))
         elif kind in ("content", "render"):
             if args[2]:
                 setattr(cls, kind, hook_content if kind == "content" else hook_render)
@@ -274,13 +279,13 @@ def build(description, world):
         if shape["wraps"]:
             cls.containers = wrapped(cls.containers)
         world.classes.append(cls)
-    for i, (kind, parent, text, values, own) in enumerate(description["nodes"]):
+    for i, (kind, parent, text, values, owned) in enumerate(description["nodes"]):
         node = world.classes[kind % len(world.classes)](text=TEXTS[text](), tagid=f"n{i}")
         for name, value in values.items():
             setattr(node, name, value)
-        for name, index in own.items():
+        for name, index in owned.items():
             try:
-                setattr(node, name, OWN[name][index])
+                setattr(node, name, own(name, index))
             except AttributeError:  # a property without a setter
                 pass
         if world.nodes:
