@@ -1,16 +1,16 @@
 """The page walk while user code changes what it walks: at every point where a
 render calls out (an attrvalue override, a value's __bool__, __str__,
-__format__ or __eq__, a property, a content, render or containers override, a
-template, a replaced escape, a colliding key in a module dict) hooks change
-the tree, the classes or the module globals, or raise. Every path must give
-the same markup or exception, after the same calls in the same order, as the
-element code in Python (tree_oracle)."""
+__format__, __eq__ or replace, a property, a content, render or containers
+override, a template, a replaced escape, a colliding key in a module dict)
+hooks change the tree, the classes or the module globals, or raise. Every path
+must give the same markup or exception as the element code in Python
+(tree_oracle), after the same calls out in the same order."""
 
 import functools
 import html
 
 import pytest
-from hypothesis import example, given, settings, strategies as st
+from hypothesis import given, settings, strategies as st
 
 import tree_oracle
 import vora.uix._html as h
@@ -27,9 +27,6 @@ TPL = '<t id="{{obj.tagid}}" c="{{obj.cls}}" s="{{obj.style}}" {% raw obj.attrib
 TEMPLATE = em.render_template
 ORIGINAL = {"html_escape": (vars(h), h.html_escape), "escape": (vars(em), em.escape),
             "render_template": (vars(em), em.render_template)}
-
-# ------------------------------------------------------------ the hooks
-
 WORLD = None  # the world being rendered; its hooks fire while it is armed
 
 
@@ -37,47 +34,33 @@ class World:
     def __init__(self, description):
         self.hooks = {point: list(queue) for point, queue in description["hooks"].items()}
         self.log, self.classes, self.nodes, self.keys = [], [Element], [], []
-        self.armed = False
-        self.own_cls = ["pa", "pb"]
+        self.armed, self.own_cls = False, ["pa", "pb"]
 
 
 def fire(point, subject=None):
-    """Logs the call; runs the next list of changes queued for the point."""
+    """Logs the call out; runs the next list of changes queued for the point."""
     world = WORLD
-    if world is None or not world.armed:
-        return
-    world.log.append(point)
-    queue = world.hooks.get(point)
-    if queue:
-        for op in queue.pop(0):
+    if world is not None and world.armed:
+        world.log.append(point)
+        queue = world.hooks.get(point)
+        for op in queue.pop(0) if queue else ():
             apply(world, op, subject)
 
 
+def calls_out(point, result):
+    def method(self, *args):
+        fire(point, self)
+        return result(self, *args) if callable(result) else result
+    return method
+
+
 class Hooked:
-    __hash__ = object.__hash__
+    """A value whose truth, text, format, equality and escape are calls out."""
 
-    def __bool__(self):
-        fire("bool")
-        return True
-
-    def __str__(self):
-        fire("str")
-        return "h&<"
-
-    def __format__(self, spec):
-        fire("format")
-        return "f&<"
-
-    def __eq__(self, other):
-        fire("eq")
-        return False
-
-    def replace(self, old, new):  # what html.escape calls
-        fire("replace")
-        return "h&<".replace(old, new)
-
-    def __repr__(self):
-        return "Hooked()"
+    __bool__, __str__, __format__ = (calls_out("bool", True), calls_out("str", "h&<"),
+                                     calls_out("format", "f&<"))
+    __eq__, __hash__, __repr__ = calls_out("eq", False), object.__hash__, lambda self: "Hooked()"
+    replace = calls_out("replace", lambda self, old, new: "h&<".replace(old, new))  # html.escape's
 
 
 class Colliding:
@@ -118,14 +101,11 @@ def own(name, index):
     return list(value) if type(value) is list else value  # a list that "grow" may change
 
 
-def hooked_escape(text, quote=True):
-    fire("escape")
-    return "E" + html.escape(text if type(text) is str else str(text), quote=quote)
-
-
-def hooked_html_escape(text, quote=True):
-    fire("html_escape")
-    return "H" + html.escape(text, quote=quote)
+def escaping(point, mark):
+    def replacement(text, quote=True):
+        fire(point)
+        return mark + html.escape(text if type(text) is str else str(text), quote=quote)
+    return replacement
 
 
 def hooked_template(element, text, pieces):
@@ -133,60 +113,40 @@ def hooked_template(element, text, pieces):
     return TEMPLATE(element, text, pieces)
 
 
-REPLACEMENTS = {"escape": hooked_escape, "html_escape": hooked_html_escape,
+REPLACEMENTS = {"escape": escaping("escape", "E"), "html_escape": escaping("html_escape", "H"),
                 "render_template": hooked_template}
 
 
 def oracle_template(element, text, pieces):
     # The oracle's engine makes the default markup; any other template goes
     # to the module's render_template of the moment, as in the walk.
-    return TEMPLATE(element, text, pieces) if text is DEFAULT_HTML_TPL else em.render_template(
-        element, text, pieces)
+    if text is DEFAULT_HTML_TPL:
+        return TEMPLATE(element, text, pieces)
+    return em.render_template(element, text, pieces)
 
 
 def class_value(name):
-    def get(self):
-        fire(name, self)
-        return {"tagname": "em", "html_tpl": TPL}.get(name) or WORLD.own_cls
-
-    return property(get)
+    return property(calls_out(name, lambda self: {"tagname": "em", "html_tpl": TPL}.get(name)
+                              or WORLD.own_cls))
 
 
 def slot_value(name):
     slot = vars(Element)[name]
-
-    def get(self):
-        fire(name, self)
-        return slot.__get__(self, type(self))
-
-    return property(get, slot.__set__)
+    return property(calls_out(name, lambda self: slot.__get__(self, type(self))), slot.__set__)
 
 
 PROPERTIES = {name: class_value(name) for name in OWN} | {
     name: slot_value(name) for name in ("text", "children")}
-
-
-def hook_content(self, render):
-    fire("content", self)
-    return "[" + Element.content(self, render) + "]"
-
-
-def hook_render(self):
-    fire("render", self)
-    return "<r/>"
-
-
-def hook_containers(self):
-    fire("containers", self)
-    return {"color": Hooked()}, {"c": "own"}, {"data-own": 'o&"', "data-h": Hooked()}
+METHODS = {
+    "content": calls_out("content", lambda self, render: "[" + Element.content(self, render) + "]"),
+    "render": calls_out("render", "<r/>"),
+    "containers": calls_out("containers", lambda self: (
+        {"color": Hooked()}, {"c": "own"}, {"data-own": 'o&"', "data-h": Hooked()})),
+}
 
 
 def wrapped(containers):
-    @functools.wraps(containers)
-    def wrapper(self):
-        fire("containers", self)
-        return containers(self)
-    return wrapper
+    return functools.wraps(containers)(calls_out("containers", containers))
 
 
 def collide(name):
@@ -200,8 +160,6 @@ def collide(name):
         d[name] = value
 
 
-# ------------------------------------------------------------ changes
-
 def apply(world, op, subject):
     kind, *args = op
     if kind == "raise":
@@ -214,67 +172,53 @@ def apply(world, op, subject):
         return collide(args[0])
     # A negative index is the element that the call out is about, else the root.
     node = world.nodes[args[0] % len(world.nodes)] if args[0] >= 0 else subject
-    node = world.nodes[0] if node is None else node
-
-    def leaf(spec):
-        made = world.classes[spec[0] % len(world.classes)](text=TEXTS[spec[1]](), tagid="new")
-        world.nodes.append(made)
-        return made
-
+    node = node if isinstance(node, Element) else world.nodes[0]
+    if len(args) > 1 and type(args[1]) is tuple:
+        leaf = world.classes[args[1][0] % len(world.classes)](text=TEXTS[args[1][1]](), tagid="new")
+        world.nodes.append(leaf)
     if kind == "add":
-        node.children.append(leaf(args[1]))
-    elif kind == "pop":
-        if node.children:
-            node.children.pop()
+        node.children.append(leaf)
+    elif kind == "pop" and node.children:
+        node.children.pop()
     elif kind == "clear":
         node.children.clear()
     elif kind == "swap":
-        node.children[:1] = [leaf(args[1])]
+        node.children[:1] = [leaf]
     elif kind == "assign":
-        node.children = (tuple if args[2] else list)([leaf(args[1])])
+        node.children = (tuple if args[2] else list)([leaf])
     elif kind == "text":
         node.text = TEXTS[args[1]]()
-    elif kind == "set":
-        setattr(node, args[1], args[2])
-    elif kind == "own":
-        setattr(node, args[1], own(args[1], args[2]))
-    elif kind == "grow":
-        default_cls = node.default_cls
-        if type(default_cls) is list:
-            default_cls.append(12345)
+    elif kind in ("set", "own"):
+        setattr(node, args[1], args[2] if kind == "set" else own(args[1], args[2]))
+    elif kind == "grow" and type(default_cls := node.default_cls) is list:
+        default_cls.append(12345)
     elif kind == "reclass":
         node.__class__ = world.classes[args[1] % len(world.classes)]
-    else:
+    elif kind in ("class", "content", "render", "containers"):
         cls = type(node) if args[1] < 0 else world.classes[args[1] % len(world.classes)]
         if cls not in world.classes[1:]:
             return  # Element itself stays as it is
         if kind == "class":
             setattr(cls, args[2], own(args[2], args[3]))
-        elif kind in ("content", "render"):
+        elif kind != "containers":
             if args[2]:
-                setattr(cls, kind, hook_content if kind == "content" else hook_render)
+                setattr(cls, kind, METHODS[kind])
             elif kind in vars(cls):
                 delattr(cls, kind)
-        elif args[2] == "custom":
-            cls.containers = hook_containers
-        elif args[2] == "wraps":
-            cls.containers = wrapped(cls.containers)
-        else:
+        elif args[2] == "regen":
             cls._settings = _settings_of(cls)
             cls.containers = _containers_function(cls)
+        else:
+            cls.containers = METHODS["containers"] if args[2] == "custom" else wrapped(cls.containers)
 
-
-# ------------------------------------------------------------ worlds
 
 def build(description, world):
     for i, shape in enumerate(description["classes"]):
         namespace = {name: SETTINGS[name]() for name in shape["settings"]}
+        namespace |= {method: METHODS[method] for method in shape["methods"]}
         for name, value in shape["values"].items():
             namespace[name] = (PROPERTIES[name] if value == "prop" else
                                ["a", "b"] if value == "list" else value)
-        for method in shape["methods"]:
-            namespace[method] = {"content": hook_content, "render": hook_render,
-                                 "containers": hook_containers}[method]
         cls = type(f"C{i + 1}", (world.classes[shape["base"] % len(world.classes)],), namespace)
         if shape["wraps"]:
             cls.containers = wrapped(cls.containers)
@@ -299,13 +243,13 @@ def build(description, world):
 
 
 def settle():
-    """The module dicts laid out afresh, without the keys that earlier runs
-    removed: how often a lookup compares with a colliding key depends on
-    whether a change made during it resized the dict."""
+    """The module dicts rebuilt key by key (a copy may keep the layout): how
+    often a lookup compares with a colliding key depends on whether a change
+    made during it resizes the dict, so every run starts from the same one."""
     for d in (vars(h), vars(em)):
         items = list(d.items())
         d.clear()
-        for key, value in items:  # (a copy may keep the old layout)
+        for key, value in items:
             d[key] = value
 
 
@@ -330,8 +274,6 @@ def outcome(render, description):
         settle()
 
 
-# ------------------------------------------------------------ descriptions
-
 node_index, class_index = st.integers(-1, 5), st.integers(-1, 3)
 texts = st.sampled_from(["t", "", "t", "hooked", "t", "int", "t"])
 leaf = st.tuples(st.integers(0, 3), texts)
@@ -352,8 +294,7 @@ op = st.one_of(
               st.sampled_from(["custom", "wraps", "regen"])),
 )
 POINTS = ["attrvalue", "bool", "str", "format", "eq", "replace", "content", "render", "containers",
-          "template", "escape", "html_escape", "key_html_escape", "key_escape",
-          "key_render_template"] + list(PROPERTIES)
+          "template", "escape", "html_escape"] + ["key_" + n for n in ORIGINAL] + list(PROPERTIES)
 shape = st.fixed_dictionaries({
     "base": st.integers(0, 3),
     "settings": st.lists(st.sampled_from(list(SETTINGS)), max_size=3, unique=True),
@@ -362,8 +303,7 @@ shape = st.fixed_dictionaries({
         "default_cls": st.sampled_from([("a", "b"), "ab", "list", "prop"]),
         "html_tpl": st.sampled_from([TPL, "prop"]),
         "text": st.just("prop"), "children": st.just("prop")}),
-    "methods": st.lists(st.sampled_from(["content", "render", "containers"]), max_size=2,
-                        unique=True),
+    "methods": st.lists(st.sampled_from(list(METHODS)), max_size=2, unique=True),
     "wraps": st.booleans(),
 })
 node = st.tuples(st.integers(0, 3), st.integers(0, 5), texts,
@@ -375,9 +315,8 @@ descriptions = st.fixed_dictionaries({
     "nodes": st.lists(node, min_size=1, max_size=6),
     "globals": st.lists(st.sampled_from(list(ORIGINAL) + ["key_" + n for n in ORIGINAL]),
                         max_size=3, unique=True),
-    "hooks": st.dictionaries(st.sampled_from(POINTS),
-                             st.lists(st.lists(op, min_size=1, max_size=2), min_size=1,
-                                      max_size=2), max_size=4),
+    "hooks": st.dictionaries(st.sampled_from(POINTS), st.lists(
+        st.lists(op, min_size=1, max_size=2), min_size=1, max_size=2), max_size=4),
 })
 
 
@@ -417,8 +356,8 @@ def test_cases(name):
     check(CASES[name])
 
 
-# Several times the profile's budget, as examples are cheap; a few under the
-# debug interpreter's leak runs and valgrind.
+# Examples are cheap: several times the profile's budget, but a few in leak
+# mode and under valgrind.
 _budget = settings.default.max_examples
 
 
