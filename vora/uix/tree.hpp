@@ -150,6 +150,20 @@ int ready_class_default_type();
 // code's global lookups find it; NameError when neither has it.
 Ref element_global(PyObject* name);
 
+// The two globals the walk reads for nearly every element: the element
+// module's escape (the text's) and vora.uix._html's html_escape (each
+// attribute value's). Read as the lookups above read them, but kept from
+// one read to the next while nothing changes their module's dict (a dict
+// watcher forgets them at the first change) and every key of it is an
+// exact str (so that the lookup would run no code). May run Python code.
+Ref element_escape();
+Ref html_escape();
+
+// Watches vora.uix._html's dict (at load) and vora.uix.element's (once it
+// is loaded) for the two globals above; without a watcher left, they are
+// looked up every time.
+int watch_globals(PyObject* html_dict, PyObject* element_dict);
+
 // escape(text, quote=False) through escape, an object that is not the
 // standard function. Runs Python code.
 Ref call_text_escape(PyObject* escape, PyObject* text);

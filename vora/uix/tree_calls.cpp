@@ -1,6 +1,9 @@
 // The walk's calls into the element code's Python: its global names, its
 // text escape, the class's methods, the unpacking of a containers() result,
 // the join's message.
+#include <utility>
+
+#include "common/dict.hpp"
 #include "html.hpp"
 #include "tree.hpp"
 
@@ -87,6 +90,93 @@ int unpack_three(PyObject* value, Ref (&out)[3])
     if (PyDict_CheckExact(value) && PyDict_GET_SIZE(value) > 3)
         return raise_unpack(PyDict_GET_SIZE(value), true, true);
     return raise_unpack(0, true, false);
+}
+
+namespace {
+
+// A global of a watched dict, kept while the dict does not change.
+struct KeptGlobal {
+    PyObject* dict = nullptr;       // borrowed: module dicts, which outlive the walk
+    PyObject* value = nullptr;      // owned; what the lookup gave while `kept`
+    unsigned long changes = 0;      // counts the dict's changes
+    bool kept = false;
+};
+
+KeptGlobal g_escape;       // vora.uix.element's escape
+KeptGlobal g_html_escape;  // vora.uix._html's html_escape
+int g_watcher = -1;
+
+int forget_on_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) noexcept
+{
+    for (KeptGlobal* g : {&g_escape, &g_html_escape}) {
+        if (g->dict == dict) {
+            g->kept = false;
+            ++g->changes;
+        }
+    }
+    return 0;
+}
+
+bool only_str_keys(PyObject* dict) noexcept
+{
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key))
+            return false;
+    }
+    return true;
+}
+
+Ref kept_global(KeptGlobal& g, PyObject* name) noexcept
+{
+    if (g.kept) [[likely]]
+        return Ref::borrow(g.value);
+    unsigned long changes = g.changes;
+    Ref value;
+    int found = dict_get(g.dict, name, &value);
+    if (found == 0)
+        return lookup_global(g.dict, name, g_state.builtins);
+    if (found > 0 && g_watcher >= 0 && g.changes == changes && only_str_keys(g.dict)) {
+        Py_XSETREF(g.value, value.new_ref());
+        g.kept = true;
+    }
+    return value;
+}
+
+}  // namespace
+
+Ref element_escape()
+{
+    return kept_global(g_escape, g_tree.str_escape);
+}
+
+Ref html_escape()
+{
+    return kept_global(g_html_escape, g_state.str_html_escape);
+}
+
+int watch_globals(PyObject* html_dict, PyObject* element_dict)
+{
+    if (g_watcher < 0) {
+        g_watcher = PyDict_AddWatcher(forget_on_change);
+        if (g_watcher < 0) {
+            // Every watcher is taken: the globals are looked up each time.
+            PyErr_Clear();
+            return 0;
+        }
+    }
+    for (auto [g, dict] : {std::pair{&g_html_escape, html_dict}, {&g_escape, element_dict}}) {
+        if (!dict || g->dict == dict)
+            continue;
+        if (g->dict && PyDict_Unwatch(g_watcher, g->dict) < 0)
+            return -1;
+        if (PyDict_Watch(g_watcher, dict) < 0)
+            return -1;
+        g->dict = dict;
+        g->kept = false;
+    }
+    return 0;
 }
 
 void raise_not_str_item(Py_ssize_t index, PyObject* item)

@@ -123,6 +123,8 @@ int import_html()
     if (standard < 0)
         return -1;
     Py_XSETREF(html::g_state.std_escape, standard ? escape.release() : nullptr);
+    if (watch_globals(dict, nullptr) < 0)
+        return -1;
     Py_XSETREF(g_tree.html_module, module.release());
     return 0;
 }
@@ -243,7 +245,7 @@ int load_element()
         Py_DECREF(content);
         return 0;
     }
-    if (load_members(dict.get()) < 0) {
+    if (load_members(dict.get()) < 0 || watch_globals(nullptr, PyModule_GetDict(module.get())) < 0) {
         Py_DECREF(render);
         Py_DECREF(content);
         return -1;

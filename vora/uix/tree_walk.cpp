@@ -221,8 +221,6 @@ private:
     int element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noexcept;
     int current(PyObject* el, Ref& plan) noexcept;
     int containers(PyObject* el, const Ref& plan, Containers& c) noexcept;
-    Ref read_default(PyObject* el, Ref& plan, Default d) noexcept;
-    Ref read_member(PyObject* el, Ref& plan, Member m) noexcept;
     int reads(PyObject* el, Ref& plan, Reads& r) noexcept;
     int join(const Containers& c, PyObject* default_cls, Joined& j) noexcept;
     int write_open(const Containers& c, const Reads& r) noexcept;
@@ -352,14 +350,11 @@ int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
     return 0;
 }
 
-// getattr(el, <the Default's name>): read straight from the instance's slot,
-// or the class's value, while the plan of el's class has the ClassDefault
-// that the generic lookup would call.
-Ref Walk::read_default(PyObject* el, Ref& plan, Default d) noexcept
+// getattr(el, <the Default's name>): straight from the instance's slot, or
+// the class's value, when plan (checked since Python code last ran) has the
+// ClassDefault that the generic lookup would call; else that lookup.
+inline Ref read_default(PyObject* el, const Plan* p, Default d) noexcept
 {
-    if (current(el, plan) < 0)
-        return Ref();
-    const Plan* p = plan_ptr(plan);
     if (p && p->defaults[d]) [[likely]] {
         const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(p->defaults[d]);
         PyObject* own = *own_slot(el, cd->offset);
@@ -370,14 +365,11 @@ Ref Walk::read_default(PyObject* el, Ref& plan, Default d) noexcept
     return Ref::steal(get_attr(el, name));
 }
 
-// getattr(el, <one of Element's slots>), read straight from the slot while
-// the plan says the class leaves the name to it. An empty slot is left to
-// the lookup, for its AttributeError.
-Ref Walk::read_member(PyObject* el, Ref& plan, Member m) noexcept
+// getattr(el, <one of Element's slots>): straight from the slot when plan
+// (checked since Python code last ran) says the class leaves the name to
+// it; else, or when the slot is empty (for its AttributeError), the lookup.
+inline Ref read_member(PyObject* el, const Plan* p, Member m) noexcept
 {
-    if (current(el, plan) < 0)
-        return Ref();
-    const Plan* p = plan_ptr(plan);
     if (p && p->members_direct) [[likely]] {
         if (PyObject* value = *own_slot(el, g_tree.member_offsets[m]))
             return Ref::borrow(value);
@@ -385,13 +377,32 @@ Ref Walk::read_member(PyObject* el, Ref& plan, Member m) noexcept
     return Ref::steal(get_attr(el, member_name(m)));
 }
 
-// Step 2.
+// Whether reading m of el through plan runs no Python code.
+inline bool member_direct(PyObject* el, const Plan* p, Member m) noexcept
+{
+    return p && p->members_direct && *own_slot(el, g_tree.member_offsets[m]);
+}
+
+// Step 2. Each read may run Python code only where it takes the generic
+// lookup; the plan is checked again after such a read.
 int Walk::reads(PyObject* el, Ref& plan, Reads& r) noexcept
 {
-    if (!(r.html_tpl = read_default(el, plan, default_html_tpl)) ||
-        !(r.tagname = read_default(el, plan, default_tagname)) ||
-        !(r.tagid = read_member(el, plan, member_tagid)) ||
-        !(r.default_cls = read_default(el, plan, default_default_cls)))
+    if (current(el, plan) < 0)
+        return -1;
+    const Plan* p = plan_ptr(plan);
+    if (p && p->defaults[default_html_tpl] && p->defaults[default_tagname] &&
+        p->defaults[default_default_cls] && member_direct(el, p, member_tagid)) [[likely]] {
+        r.html_tpl = read_default(el, p, default_html_tpl);
+        r.tagname = read_default(el, p, default_tagname);
+        r.tagid = read_member(el, p, member_tagid);
+        r.default_cls = read_default(el, p, default_default_cls);
+        return 0;
+    }
+    if (!(r.html_tpl = read_default(el, p, default_html_tpl)) || current(el, plan) < 0 ||
+        !(r.tagname = read_default(el, plan_ptr(plan), default_tagname)) ||
+        current(el, plan) < 0 ||
+        !(r.tagid = read_member(el, plan_ptr(plan), member_tagid)) || current(el, plan) < 0 ||
+        !(r.default_cls = read_default(el, plan_ptr(plan), default_default_cls)))
         return -1;
     return 0;
 }
@@ -527,14 +538,13 @@ int Walk::write_joins(const Containers& c, PyObject* default_cls) noexcept
     // "None" after a key; a bare one fails the join once every value is in.
     if (out.append_ascii(' ') < 0)
         return -1;
-    PyObject* globals = PyModule_GetDict(g_tree.html_module);
     Py_ssize_t kept = 0;
     Py_ssize_t bare_none = -1;
     for (Py_ssize_t i = p->group_end[1]; i < p->group_end[2]; ++i) {
         PyObject* value = v[i];
         if (!present(value))
             continue;
-        Ref escape = html::lookup_html_escape(globals);
+        Ref escape = html_escape();
         if (!escape)
             return -1;
         bool standard = g_state.std_escape && escape.get() == g_state.std_escape;
@@ -586,10 +596,11 @@ int Walk::content(PyObject* el, Ref& plan, Ref& made) noexcept
 // exact str), then the children's markup.
 int Walk::default_content(PyObject* el, Ref& plan, Ref& made) noexcept
 {
-    Ref text = read_member(el, plan, member_text);
-    if (!text)
+    bool text_direct = member_direct(el, plan_ptr(plan), member_text);
+    Ref text = read_member(el, plan_ptr(plan), member_text);
+    if (!text || (!text_direct && current(el, plan) < 0))
         return -1;
-    Ref kids = read_member(el, plan, member_children);
+    Ref kids = read_member(el, plan_ptr(plan), member_children);
     if (!kids)
         return -1;
     int has_text = truth(text.get());
@@ -597,7 +608,7 @@ int Walk::default_content(PyObject* el, Ref& plan, Ref& made) noexcept
         return -1;
     Ref escaped;  // what a replaced escape made of the text, when no exact str
     if (has_text) {
-        Ref escape = element_global(g_tree.str_escape);
+        Ref escape = element_escape();
         if (!escape)
             return -1;
         if (g_state.std_escape && escape.get() == g_state.std_escape &&
