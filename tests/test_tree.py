@@ -28,7 +28,7 @@ from vora.core._attributes import (
     _VariableListAttribute,
 )
 from vora.uix import reference
-from vora.uix._tree import render_tree
+from vora.uix._tree import ClassDefault, render_tree
 from vora.uix.element import Element, _containers_function, _settings_of, render_template
 
 PLAN = "__vora_tree_plan__"
@@ -492,6 +492,40 @@ def test_plan_dies_with_its_class():
     ref = make()
     gc.collect()
     assert ref() is None
+
+
+def test_an_instance_may_set_its_own_tagname_and_default_classes():
+    class Box(Element):
+        tagname = "section"
+        default_cls = ["a"]
+
+    box = Box(tagid="b", tagname="span", default_cls=("x", "y"))
+    assert type(vars(Box)["tagname"]) is ClassDefault and Box.tagname == "section"
+    assert box.render() == oracle(box) == '<span id="b"  class="x y"   ></span>'
+    del box.tagname, box.default_cls
+    assert box.render() == oracle(box) == '<section id="b"  class="a"   ></section>'
+    with pytest.raises(AttributeError) as info:
+        del box.tagname
+    assert str(info.value) == "'Box' object has no attribute 'tagname'"
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: vars(Element)["tagname"].__get__(object()),
+     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
+    (lambda: vars(Element)["tagname"].__set__(object(), "p"),
+     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
+    (lambda: ClassDefault("tagname", "div", Element.title),
+     "ClassDefault() needs an object slot, not vora.core._attributes._Attribute"),
+    (lambda: ClassDefault(1, "div", vars(Element)["_own_tagname"]), "Expected str, got int"),
+])
+def test_class_default_refusals(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_class_default_value_takes_part_in_collection():
+    check_field(lambda payload: ClassDefault("tagname", payload, vars(Element)["_own_tagname"]))
 
 
 def plan_holding(payload, where):
