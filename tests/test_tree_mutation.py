@@ -11,7 +11,7 @@ import html
 import types
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import example, given, settings, strategies as st
 
 import tree_oracle
 import vora.uix._html as h
@@ -351,30 +351,25 @@ CASES = {
 }
 
 
-def check(description):
-    expected = outcome(oracle, description)
-    assert outcome(render_tree, description) == expected
-    assert outcome(render_python, description) == expected
-
-
-@pytest.mark.parametrize("name", CASES)
-def test_cases(name):
-    check(CASES[name])
-
-
 # Examples are cheap: several times the profile's budget, but a few in leak
-# mode and under valgrind.
+# mode and under valgrind, where each test's runs cost more than its examples.
 _budget = settings.default.max_examples
 
 
 @settings(max_examples=4 * _budget if _budget >= 60 else max(_budget // 5, 4))
 @given(descriptions)
-def test_random_changes(description):
-    check(description)
+def test_same_outcome_and_calls_out_as_the_element_code(description):
+    expected = outcome(oracle, description)
+    assert outcome(render_tree, description) == expected
+    assert outcome(render_python, description) == expected
 
 
-@pytest.mark.parametrize("path", [render_tree, Element.render, render_python, reference.render])
-def test_methods_set_on_instances_are_ignored(path):
+for case in CASES.values():
+    test_same_outcome_and_calls_out_as_the_element_code = example(case)(
+        test_same_outcome_and_calls_out_as_the_element_code)
+
+
+def test_methods_set_on_instances_are_ignored():
     def tree():
         child = Element(text="c", tagid="c")
         return Element(child, tagid="r", title="t"), child
@@ -383,4 +378,7 @@ def test_methods_set_on_instances_are_ignored(path):
     root.containers = lambda: ({}, {}, {"data-no": "x"})
     root.content = lambda render: "<no/>"
     child.render = lambda: "<no/>"
-    assert result_of(path, root) == result_of(oracle, tree()[0]) == result_of(oracle, root)
+    expected = result_of(oracle, tree()[0])
+    assert result_of(oracle, root) == expected
+    for path in (render_tree, Element.render, render_python, reference.render):
+        assert (path.__qualname__, result_of(path, root)) == (path.__qualname__, expected)
