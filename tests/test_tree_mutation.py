@@ -10,7 +10,6 @@ import functools
 import html
 import types
 
-import pytest
 from hypothesis import example, given, settings, strategies as st
 
 import tree_oracle
@@ -351,8 +350,8 @@ CASES = {
 }
 
 
-# Examples are cheap: several times the profile's budget, but a few in leak
-# mode and under valgrind, where each test's runs cost more than its examples.
+# Examples are cheap: several times the profile's budget, but only a few in
+# leak mode (each run six times) and under valgrind.
 _budget = settings.default.max_examples
 
 
