@@ -1,6 +1,7 @@
 """The one measure of a page's render speed that the main job and the page
 benchmark (bench/bench_page.py) share."""
 
+import gc
 import time
 
 
@@ -10,6 +11,9 @@ def best_ns_per_element(renders, elements, seconds, batch=0.02):
     alike), at least three, for about `seconds`. In a round each render runs
     for about `batch` seconds, so that it runs in the caches it left, as a
     page server would."""
+    # What the caller left for the collector (the engine's garbage, say)
+    # would be collected during some render's batch and not another's.
+    gc.collect()
     best = [float("inf")] * len(renders)
     start, rounds = time.perf_counter(), 0
     while rounds < 3 or time.perf_counter() - start < seconds:

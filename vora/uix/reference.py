@@ -10,7 +10,8 @@ byte for byte.
 from html import escape
 
 from vora.uix._html import DEFAULT_HTML_TPL
-from vora.uix.element import Element, render_template
+from vora.uix import element as element_module
+from vora.uix.element import Element
 
 
 def join_style(style_container):
@@ -54,8 +55,9 @@ def render(element, progress=None):
         return render(child, progress) if method is Element.render else method(child)
 
     content = type(element).content(element, render_child)
-    markup = render_template(element, html_tpl or DEFAULT_HTML_TPL,
-                             (tagname, tagid, cls, style, attributes, content))
+    # The element module's render_template of the moment, as its code calls it.
+    markup = element_module.render_template(element, html_tpl or DEFAULT_HTML_TPL,
+                                            (tagname, tagid, cls, style, attributes, content))
     if progress is not None:
         progress()
     return markup
