@@ -1,10 +1,9 @@
 // Exact ints and floats as text, identical to format(x, ""): integers digit
-// by digit, floats by their shortest round-trip digits (found directly for
-// short decimals, else by std::to_chars) laid out by float's repr rules.
+// by digit, floats by their shortest round-trip digits, found directly for
+// short decimals, else by the interpreter's own repr.
 #include "common/numbers.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -51,61 +50,44 @@ bool short_decimal(double a, Decimal& out)
     return false;
 }
 
-// The digits of any other value, from std::to_chars' shortest round trip,
-// which is slow on exactly the short decimals (52 ns on 12.5 here, 13 ns on
-// 1920.0): hence short_decimal first.
-void shortest_decimal(double a, Decimal& out)
-{
-    char sci[number_chars];
-    const char* end = std::to_chars(sci, sci + sizeof sci, a, std::chars_format::scientific).ptr;
-    const char* p = sci;
-    out.count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.')
-            out.digits[out.count++] = *p;
-    }
-    int exponent = 0;
-    std::from_chars(p + 2, end, exponent);
-    out.point = (p[1] == '-' ? -exponent : exponent) + 1;
-}
-
-// repr's layout: fixed notation while the decimal point falls from 4 places
-// before the first digit to 16 after it, else d.ddde+XX.
+// Fixed notation, as repr writes a short decimal: its point falls from 3
+// places before the first digit (1e-4) to 16 after it (below 2**50).
 char* lay_out(const Decimal& d, char* o)
 {
     const char* digits = d.digits;
     int count = d.count;
     int point = d.point;
-    if (point > -4 && point <= 16) {
-        if (point <= 0) {
-            *o++ = '0';
-            *o++ = '.';
-            o = std::fill_n(o, -point, '0');
-            o = std::copy_n(digits, count, o);
-        } else if (point >= count) {
-            o = std::copy_n(digits, count, o);
-            o = std::fill_n(o, point - count, '0');
-            *o++ = '.';
-            *o++ = '0';
-        } else {
-            o = std::copy_n(digits, point, o);
-            *o++ = '.';
-            o = std::copy_n(digits + point, count - point, o);
-        }
+    if (point <= 0) {
+        *o++ = '0';
+        *o++ = '.';
+        o = std::fill_n(o, -point, '0');
+        return std::copy_n(digits, count, o);
+    }
+    if (point >= count) {
+        o = std::copy_n(digits, count, o);
+        o = std::fill_n(o, point - count, '0');
+        *o++ = '.';
+        *o++ = '0';
         return o;
     }
-    *o++ = digits[0];
-    if (count > 1) {
-        *o++ = '.';
-        o = std::copy_n(digits + 1, count - 1, o);
-    }
-    *o++ = 'e';
-    int exponent = point - 1;
-    *o++ = exponent < 0 ? '-' : '+';
-    int magnitude = exponent < 0 ? -exponent : exponent;
-    if (magnitude < 10)
-        *o++ = '0';
-    return std::to_chars(o, o + 4, magnitude).ptr;
+    o = std::copy_n(digits, point, o);
+    *o++ = '.';
+    return std::copy_n(digits + point, count - point, o);
+}
+
+// Any other positive finite value: float's repr itself. It allocates, and
+// costs several times what short_decimal does, which is why that comes
+// first; but it takes nothing from the C++ runtime (std::to_chars would tie
+// the modules to this compiler's libstdc++).
+char* interpreter_repr(double a, char* o)
+{
+    char* text = PyOS_double_to_string(a, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (!text)
+        return nullptr;
+    std::size_t n = std::strlen(text);
+    std::memcpy(o, text, n);
+    PyMem_Free(text);
+    return o + n;
 }
 
 }  // namespace
@@ -128,16 +110,16 @@ char* write_double(double d, char* out) noexcept
         return out + 3;
     }
     Decimal decimal;
-    if (!short_decimal(a, decimal))
-        shortest_decimal(a, decimal);
-    return lay_out(decimal, out);
+    if (short_decimal(a, decimal))
+        return lay_out(decimal, out);
+    return interpreter_repr(a, out);
 }
 
 int append_number(TextBuilder& out, PyObject* x) noexcept
 {
     char text[number_chars];
     if (Py_ssize_t n = write_number(x, text))
-        return out.append_ascii(text, n) == 0 ? 1 : -1;
+        return n > 0 && out.append_ascii(text, n) == 0 ? 1 : -1;
     if (!PyLong_CheckExact(x))
         return 0;
     // Past 64 bits: the interpreter's own conversion, with its limit on the
