@@ -1,9 +1,12 @@
 // Exact ints and floats as text, identical to format(x, ""): integers digit
 // by digit, floats by their shortest round-trip digits, found directly for
-// short decimals, else by the interpreter's own repr.
+// short decimals, in exact integers for the rest of the usual range, else by
+// the interpreter's own repr.
 #include "common/numbers.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -50,8 +53,68 @@ bool short_decimal(double a, Decimal& out)
     return false;
 }
 
-// Fixed notation, as repr writes a short decimal: its point falls from 3
-// places before the first digit (1e-4) to 16 after it (below 2**50).
+__extension__ typedef unsigned __int128 uint128;
+
+// The digits of any other value from 1e-4 to 2**53, exactly, in integers:
+// a = m * 2**-s with s from 0 to 66, and the values that read back as a are
+// those within half an ulp either side (a quarter below a power of two),
+// ends included when m is even, as the interpreter reads them. Scaled by
+// 4 * 2**s, the bounds are integers below 2**55; by 10**k (k up to 21,
+// enough for 17 digits from 1e-4 on) still below 2**128. The first k whose
+// scaled interval holds an integer gives the shortest digits; of its
+// integers, the one nearest to a * 10**k, the even one of two as near, as
+// the interpreter's repr picks (2**49 + 0.75, whose ulp is 0.125, is
+// 562949953421312.8, and 2**49 + 0.25 is ...312.2). Counting
+// k from 0 for a >= 1 writes whole numbers with their trailing zeros, which
+// fixed notation writes anyway. False when a is outside that range.
+bool exact_decimal(double a, Decimal& out)
+{
+    static constexpr auto powers = [] {
+        std::array<uint128, 22> p{};
+        p[0] = 1;
+        for (std::size_t k = 1; k < p.size(); ++k)
+            p[k] = p[k - 1] * 10;
+        return p;
+    }();
+    if (!(a >= 1e-4 && a < 0x1p53))
+        return false;
+    std::uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    int biased = static_cast<int>(bits >> 52);
+    std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    std::uint64_t m = fraction | std::uint64_t{1} << 52;
+    int shift = 1075 - biased + 2;
+    std::uint64_t low = fraction == 0 ? 4 * m - 1 : 4 * m - 2;
+    std::uint64_t high = 4 * m + 2;
+    bool ends = (m & 1) == 0;
+    uint128 unit = uint128{1} << shift;
+    for (int k = a >= 1 ? 0 : 1; k < static_cast<int>(powers.size()); ++k) {
+        uint128 lo_scaled = uint128{low} * powers[k];
+        uint128 hi_scaled = uint128{high} * powers[k];
+        uint128 lo = (lo_scaled + unit - 1) >> shift;
+        uint128 hi = hi_scaled >> shift;
+        if (!ends) {
+            lo += (lo << shift) == lo_scaled;
+            hi -= (hi << shift) == hi_scaled;
+        }
+        if (lo > hi)
+            continue;
+        uint128 scaled = uint128{4 * m} * powers[k];
+        uint128 nearest = scaled >> shift;
+        uint128 twice_rest = 2 * (scaled & (unit - 1));
+        if (twice_rest > unit || (twice_rest == unit && (nearest & 1)))
+            ++nearest;
+        nearest = nearest < lo ? lo : nearest > hi ? hi : nearest;
+        char* end = write_integer(static_cast<long long>(nearest), out.digits);
+        out.count = static_cast<int>(end - out.digits);
+        out.point = out.count - k;
+        return true;
+    }
+    return false;
+}
+
+// Fixed notation, as repr writes the values from 1e-4 to 2**53: their
+// point falls from 3 places before the first digit to 16 after it.
 char* lay_out(const Decimal& d, char* o)
 {
     const char* digits = d.digits;
@@ -75,10 +138,9 @@ char* lay_out(const Decimal& d, char* o)
     return std::copy_n(digits + point, count - point, o);
 }
 
-// Any other positive finite value: float's repr itself. It allocates, and
-// costs several times what short_decimal does, which is why that comes
-// first; but it takes nothing from the C++ runtime (std::to_chars would tie
-// the modules to this compiler's libstdc++).
+// Any other positive finite value (below 1e-4, from 2**53): float's repr
+// itself, which allocates and costs several times what the paths above do.
+// It takes nothing from the C++ runtime, as std::to_chars would.
 char* interpreter_repr(double a, char* o)
 {
     char* text = PyOS_double_to_string(a, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
@@ -110,7 +172,7 @@ char* write_double(double d, char* out) noexcept
         return out + 3;
     }
     Decimal decimal;
-    if (short_decimal(a, decimal))
+    if (short_decimal(a, decimal) || exact_decimal(a, decimal))
         return lay_out(decimal, out);
     return interpreter_repr(a, out);
 }
