@@ -30,24 +30,25 @@ struct Decimal {
 // The first k for which m / 10**k reads back as a gives the shortest digits;
 // below 2**50 those fractions lie more than 4 ulp apart, so only the one
 // nearest to a can read back, and rounding a * 10**k finds it. False for
-// other values.
-bool short_decimal(double a, Decimal& out)
+// other values, with tried set to the first k it did not rule out.
+bool short_decimal(double a, Decimal& out, int& tried)
 {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
                                         1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
     constexpr double limit = 0x1p50;
+    tried = 0;
     if (!(a >= 1e-4 && a < limit))
         return false;
-    for (int k = 0; k < static_cast<int>(std::size(powers)); ++k) {
-        double scaled = a * powers[k];
+    for (; tried < static_cast<int>(std::size(powers)); ++tried) {
+        double scaled = a * powers[tried];
         if (scaled >= limit)
             return false;
         double m = std::nearbyint(scaled);
-        if (m / powers[k] != a)
+        if (m / powers[tried] != a)
             continue;
         char* end = write_integer(static_cast<long long>(m), out.digits);
         out.count = static_cast<int>(end - out.digits);
-        out.point = out.count - k;
+        out.point = out.count - tried;
         return true;
     }
     return false;
@@ -64,10 +65,11 @@ __extension__ typedef unsigned __int128 uint128;
 // scaled interval holds an integer gives the shortest digits; of its
 // integers, the one nearest to a * 10**k, the even one of two as near, as
 // the interpreter's repr picks (2**49 + 0.75, whose ulp is 0.125, is
-// 562949953421312.8, and 2**49 + 0.25 is ...312.2). Counting
-// k from 0 for a >= 1 writes whole numbers with their trailing zeros, which
-// fixed notation writes anyway. False when a is outside that range.
-bool exact_decimal(double a, Decimal& out)
+// 562949953421312.8, and 2**49 + 0.25 is ...312.2). The count starts at
+// first, the first k that short_decimal did not rule out, and never below 0
+// for a >= 1: whole numbers keep their trailing zeros, which fixed notation
+// writes anyway. False when a is outside that range.
+bool exact_decimal(double a, int first, Decimal& out)
 {
     static constexpr auto powers = [] {
         std::array<uint128, 22> p{};
@@ -88,7 +90,7 @@ bool exact_decimal(double a, Decimal& out)
     std::uint64_t high = 4 * m + 2;
     bool ends = (m & 1) == 0;
     uint128 unit = uint128{1} << shift;
-    for (int k = a >= 1 ? 0 : 1; k < static_cast<int>(powers.size()); ++k) {
+    for (int k = std::max(first, a >= 1 ? 0 : 1); k < static_cast<int>(powers.size()); ++k) {
         uint128 lo_scaled = uint128{low} * powers[k];
         uint128 hi_scaled = uint128{high} * powers[k];
         uint128 lo = (lo_scaled + unit - 1) >> shift;
@@ -172,7 +174,8 @@ char* write_double(double d, char* out) noexcept
         return out + 3;
     }
     Decimal decimal;
-    if (short_decimal(a, decimal) || exact_decimal(a, decimal))
+    int tried;
+    if (short_decimal(a, decimal, tried) || exact_decimal(a, tried, decimal))
         return lay_out(decimal, out);
     return interpreter_repr(a, out);
 }
