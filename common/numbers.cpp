@@ -5,7 +5,6 @@
 #include "common/numbers.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cmath>
 #include <cstring>
@@ -71,11 +70,16 @@ __extension__ typedef unsigned __int128 uint128;
 // writes anyway. False when a is outside that range.
 bool exact_decimal(double a, int first, Decimal& out)
 {
-    static constexpr auto powers = [] {
-        std::array<uint128, 22> p{};
-        p[0] = 1;
-        for (std::size_t k = 1; k < p.size(); ++k)
-            p[k] = p[k - 1] * 10;
+    // A plain array: std::array's checked indexing in debug builds calls
+    // into libstdc++.
+    struct Powers {
+        uint128 of[22];
+    };
+    static constexpr Powers powers = [] {
+        Powers p{};
+        p.of[0] = 1;
+        for (std::size_t k = 1; k < std::size(p.of); ++k)
+            p.of[k] = p.of[k - 1] * 10;
         return p;
     }();
     if (!(a >= 1e-4 && a < 0x1p53))
@@ -90,9 +94,9 @@ bool exact_decimal(double a, int first, Decimal& out)
     std::uint64_t high = 4 * m + 2;
     bool ends = (m & 1) == 0;
     uint128 unit = uint128{1} << shift;
-    for (int k = std::max(first, a >= 1 ? 0 : 1); k < static_cast<int>(powers.size()); ++k) {
-        uint128 lo_scaled = uint128{low} * powers[k];
-        uint128 hi_scaled = uint128{high} * powers[k];
+    for (int k = std::max(first, a >= 1 ? 0 : 1); k < static_cast<int>(std::size(powers.of)); ++k) {
+        uint128 lo_scaled = uint128{low} * powers.of[k];
+        uint128 hi_scaled = uint128{high} * powers.of[k];
         uint128 lo = (lo_scaled + unit - 1) >> shift;
         uint128 hi = hi_scaled >> shift;
         if (!ends) {
@@ -101,7 +105,7 @@ bool exact_decimal(double a, int first, Decimal& out)
         }
         if (lo > hi)
             continue;
-        uint128 scaled = uint128{4 * m} * powers[k];
+        uint128 scaled = uint128{4 * m} * powers.of[k];
         uint128 nearest = scaled >> shift;
         uint128 twice_rest = 2 * (scaled & (unit - 1));
         if (twice_rest > unit || (twice_rest == unit && (nearest & 1)))
