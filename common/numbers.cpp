@@ -5,8 +5,8 @@
 #include "common/numbers.hpp"
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
