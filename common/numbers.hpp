@@ -36,11 +36,13 @@ inline char* write_integer(long long v, char* out) noexcept
 }
 
 // repr(d): the shortest digits that read back as d, laid out as float's repr
-// lays them out; returns the end of the text.
+// lays them out; returns the end of the text, or nullptr with MemoryError
+// set (the digits of a value that is not a short decimal are allocated).
 char* write_double(double d, char* out) noexcept;
 
 // format(x, "") of an exact int within 64 bits or an exact float, written
-// at out (number_chars); returns its length, or 0 for any other x.
+// at out (number_chars); returns its length, 0 for any other x, or -1 with
+// an exception set.
 inline Py_ssize_t write_number(PyObject* x, char* out) noexcept
 {
     if (PyLong_CheckExact(x)) {
@@ -51,8 +53,10 @@ inline Py_ssize_t write_number(PyObject* x, char* out) noexcept
         long long v = PyLong_AsLongLongAndOverflow(x, &overflow);
         return overflow ? 0 : write_integer(v, out) - out;
     }
-    if (PyFloat_CheckExact(x))
-        return write_double(PyFloat_AS_DOUBLE(x), out) - out;
+    if (PyFloat_CheckExact(x)) {
+        char* end = write_double(PyFloat_AS_DOUBLE(x), out);
+        return end ? end - out : -1;
+    }
     return 0;
 }
 

@@ -244,7 +244,8 @@ if missing:
 #   pytest        pytest, xdist, hypothesis and tornado for $PYTHON
 #   pytest-debug  the same for the debug interpreter
 #   valgrind      valgrind
-#   wheel         pip, scikit-build-core and venv for $PYTHON
+#   wheel         pip, scikit-build-core, venv, build and auditwheel for
+#                 $PYTHON, and patchelf (which auditwheel runs)
 #   tornado       tornado (the template engine) for $PYTHON
 toolchain_check() {
     [ "${VORA_IN_TOOLCHAIN:-}" = host ] || return 0
@@ -274,7 +275,9 @@ toolchain_check() {
             pytest) modules+=(pytest xdist hypothesis tornado) ;;
             pytest-debug) debug_modules+=(pytest xdist hypothesis tornado) ;;
             valgrind) toolchain_has valgrind || missing+=(valgrind) ;;
-            wheel) modules+=(pip scikit_build_core venv) ;;
+            wheel)
+                modules+=(pip scikit_build_core venv build auditwheel)
+                toolchain_has patchelf || missing+=(patchelf) ;;
             tornado) modules+=(tornado) ;;
             *) echo "toolchain_check: unknown need $need" >&2; return 2 ;;
         esac

@@ -82,6 +82,7 @@ def test_mode_is_what_it_says(request):
         "leaks": (True, False, True, False),
         "asan": (False, False, False, False),
         "valgrind": (False, False, False, True),
+        "wheel": (False, False, False, False),
     }[MODE]
     assert _faults.BUILT_WITH_ASAN == (MODE == "asan")
     # A module built with release headers cannot be counted by the debug

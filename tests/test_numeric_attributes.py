@@ -245,7 +245,10 @@ def test_rendering_follows_str_format(cls):
 def float_samples():
     rng = random.Random(20)
     edges = [0.0, 1e-4, 2.0**50, 1e15, 1e16, 1e17, 5e-324, 1.7976931348623157e308, 0.1 + 0.2,
-             2.0**50 - 0.5, 123456789.123456789, 1 / 3, float("inf")]
+             2.0**50 - 0.5, 123456789.123456789, 1 / 3, float("inf"),
+             # powers of two (less room below), the end of exact integers,
+             # and two digits equally near (written as the even one)
+             2.0**-13, 2.0**52, 2.0**53, 2.0**49 + 0.75, 2.0**49 + 0.25]
     for value in edges + [0.1, 0.5, 12.5, 100.0, 1e-3, 0.07, 1920.0]:
         yield from (value, -value, math.nextafter(value, math.inf), math.nextafter(value, 0))
     for _ in range(2000):

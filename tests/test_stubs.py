@@ -5,6 +5,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import sysconfig
 
 import pytest
 
@@ -26,7 +27,11 @@ def test_stubs_match_the_modules(tmp_path):
     assert (SITE / "vora" / "py.typed").exists()
     config = tmp_path / "mypy.ini"
     config.write_text(MYPY_CONFIG)
-    env = dict(os.environ, MYPYPATH=str(SITE), PYTHONPATH=str(SITE))
+    env = dict(os.environ)
+    # An installed package (wheel mode) is found as any typed package is, and
+    # mypy refuses a site-packages folder on its own path.
+    if str(SITE) not in {sysconfig.get_path("purelib"), sysconfig.get_path("platlib")}:
+        env.update(MYPYPATH=str(SITE), PYTHONPATH=str(SITE))
     result = subprocess.run(
         [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
          "--concise", "vora.uix._html", "vora.uix._tree", "vora.core._attributes"],

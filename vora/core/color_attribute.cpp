@@ -125,6 +125,8 @@ int make_quotients()
 {
     for (int k = 0; k < 256; ++k) {
         char* end = write_double(k / 255.0, quotients[k].text);
+        if (!end)
+            return -1;
         quotients[k].size = static_cast<unsigned char>(end - quotients[k].text);
     }
     return 0;
@@ -144,7 +146,8 @@ int make_quotients()
 int append_double(TextBuilder& out, double d)
 {
     char text[number_chars];
-    return out.append_ascii(text, write_double(d, text) - text);
+    char* end = write_double(d, text);
+    return end ? out.append_ascii(text, end - text) : -1;
 }
 
 // A component of the normalised form: value[i] / 255 as a native double when

@@ -181,8 +181,10 @@ PyObject* NumericShape<BaseRecord>::render(PyObject* self, PyObject* obj)
     if (has_units < 0)
         return nullptr;
     char digits[number_chars];
-    Py_ssize_t n;
-    if ((!has_units || exact) && (n = write_number(value.get(), digits)) != 0) {
+    Py_ssize_t n = !has_units || exact ? write_number(value.get(), digits) : 0;
+    if (n < 0)
+        return nullptr;
+    if (n > 0) {
         // The numbers almost every element holds, exact ints and floats,
         // written straight from the value.
         TextSize size;
