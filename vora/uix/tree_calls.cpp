@@ -28,13 +28,7 @@ VORA_COLD int raise_unpack(Py_ssize_t got, bool too_many, bool counted) noexcept
 
 Ref element_global(PyObject* name)
 {
-    PyObject* found;
-    if (PyDict_GetItemRef(g_tree.element_globals, name, &found) != 0)
-        return Ref::steal(found);
-    if (PyDict_GetItemRef(g_state.builtins, name, &found) != 0)
-        return Ref::steal(found);
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    return Ref();
+    return lookup_global(g_tree.element_globals, name, g_state.builtins);
 }
 
 Ref call_text_escape(PyObject* escape, PyObject* text)
@@ -135,11 +129,19 @@ Ref kept_global(KeptGlobal& g, PyObject* name) noexcept
     unsigned long changes = g.changes;
     Ref value;
     int found = dict_get(g.dict, name, &value);
-    if (found == 0)
-        return lookup_global(g.dict, name, g_state.builtins);
+    if (found == 0) {
+        // Not kept: the builtins are not watched.
+        if (dict_get(g_state.builtins, name, &value) == 0)
+            raise_name_error(name);
+        return value;
+    }
     if (found > 0 && g_watcher >= 0 && g.changes == changes && only_str_keys(g.dict)) {
-        Py_XSETREF(g.value, value.new_ref());
+        // Kept before the old value goes: its finalizer may change the
+        // dict, and the watcher must then forget the new one.
+        PyObject* old = g.value;
+        g.value = value.new_ref();
         g.kept = true;
+        Py_XDECREF(old);
     }
     return value;
 }
