@@ -1,6 +1,8 @@
 """Elements end to end: the native path against the template engine, custom
 templates, and markup built from hostile values."""
 
+import gc
+import weakref
 from html.parser import HTMLParser
 
 import pytest
@@ -87,6 +89,17 @@ def test_custom_templates_go_to_the_engine():
     card = Card(Element(tagid="inner"), tagid="c1")
     inner = '<div id="inner"   ></div>'
     assert card.render() == f'<section id="c1" data-kind="card">{inner}</section>'
+    # The engine's namespace is a reference cycle: the element and its
+    # content (a whole page, for a page's shell) must not wait there for the
+    # collector.
+    alive = weakref.ref(card)
+    gc.disable()
+    try:
+        card.render()
+        del card
+        assert alive() is None
+    finally:
+        gc.enable()
     page = Page(Heading(text="Hi", tagid="h"), title="T & <t>", tagid="p")
     assert page.render() == (
         '<!DOCTYPE html>\n<html><head><meta charset="utf-8"><title>T &amp; &lt;t&gt;</title>'

@@ -213,4 +213,10 @@ def render_template(element, text, pieces):
     tagname, tagid, cls, style, attributes, content = pieces
     obj = SimpleNamespace(tagname=tagname, tagid=tagid, cls=cls, style=style,
                           attributes=attributes, content=content, element=element)
-    return template.generate(obj=obj).decode()
+    try:
+        return template.generate(obj=obj).decode()
+    finally:
+        # The engine runs the template in a namespace that is a reference
+        # cycle, kept until the collector next runs. Emptied, obj no longer
+        # keeps the content (for a page's shell, the whole page) alive there.
+        vars(obj).clear()
