@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include "common/errors.hpp"
 #include "common/ref.hpp"
 
 namespace vora::html {
@@ -54,6 +55,11 @@ Ref lookup_html_escape(PyObject* globals) noexcept;
 // A replaced html_escape called as escape(text, quote=True): its result, an
 // exact str or None (TypeError "Expected str" otherwise). Runs Python code.
 Ref call_html_escape(PyObject* escape, PyObject* text) noexcept;
+
+// TypeError as str.join raises it for a piece (or, in a page walk, a
+// child's markup) at index that is no str: the text the joins would
+// otherwise give.
+VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept;
 
 // The module's functions; their objects are made by the module body.
 extern PyMethodDef join_style_def;

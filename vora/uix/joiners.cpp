@@ -19,14 +19,13 @@ Ref format_field(PyObject* o) noexcept
     return Ref::steal(PyObject_Format(o, Py_GetConstantBorrowed(Py_CONSTANT_EMPTY_STR)));
 }
 
+}  // namespace
+
 VORA_COLD void raise_not_str_piece(Py_ssize_t index, PyObject* piece) noexcept
 {
-    // The text of str.join, which these pieces would otherwise go through.
     PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index,
                  Py_TYPE(piece)->tp_name);
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------- join_style
 

@@ -178,9 +178,6 @@ Ref class_method(PyObject* el, PyObject* found, PyObject* name);
 // May run Python code (iteration).
 int unpack_three(PyObject* value, Ref (&out)[3]);
 
-// The TypeError of "".join for an item that is no str.
-VORA_COLD void raise_not_str_item(Py_ssize_t index, PyObject* item);
-
 // Element.render of element: its markup, or whatever its custom template
 // returned. Runs Python code (overrides, templates, descriptors).
 PyObject* render_tree_impl(PyObject* element);

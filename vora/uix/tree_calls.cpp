@@ -181,10 +181,4 @@ int watch_globals(PyObject* html_dict, PyObject* element_dict)
     return 0;
 }
 
-void raise_not_str_item(Py_ssize_t index, PyObject* item)
-{
-    PyErr_Format(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index,
-                 Py_TYPE(item)->tp_name);
-}
-
 }  // namespace vora::tree

@@ -569,7 +569,7 @@ int Walk::write_joins(const Containers& c, PyObject* default_cls) noexcept
             return -1;
     }
     if (bare_none >= 0) {
-        raise_not_str_item(bare_none, Py_None);
+        html::raise_not_str_piece(bare_none, Py_None);
         return -1;
     }
     return 0;
@@ -750,7 +750,7 @@ int Walk::children(PyObject* kids) noexcept
     if (status < 0)
         return -1;
     if (bad_index >= 0) {
-        raise_not_str_item(bad_index, bad.get());
+        html::raise_not_str_piece(bad_index, bad.get());
         return -1;
     }
     return 0;
