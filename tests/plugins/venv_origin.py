@@ -9,12 +9,17 @@ import sys
 import sysconfig
 
 
+def strays():
+    """The loaded `vora` modules that did not come from the environment's
+    site packages, as "name from file"."""
+    site = tuple(sysconfig.get_path(key) + os.sep for key in ("purelib", "platlib"))
+    return [f"{name} from {module.__file__}" for name, module in list(sys.modules.items())
+            if name.partition(".")[0] == "vora"
+            and not (getattr(module, "__file__", None) or "").startswith(site)]
+
+
 def pytest_sessionfinish(session):
-    site = {sysconfig.get_path("purelib"), sysconfig.get_path("platlib")}
-    strays = [f"{name} from {module.__file__}\n" for name, module in list(sys.modules.items())
-              if name.partition(".")[0] == "vora"
-              and not (getattr(module, "__file__", None) or "").startswith(
-                  tuple(path + os.sep for path in site))]
-    if strays:
+    found = strays()
+    if found:
         with open(os.environ["VORA_STRAYS"], "a") as report:
-            report.writelines(strays)
+            report.writelines(line + "\n" for line in found)
