@@ -244,11 +244,12 @@ int TextBuilder::make_room(Py_ssize_t n, Py_UCS4 maxchar) noexcept
     Py_ssize_t needed = add_length(pos_, n);
     Py_ssize_t capacity = needed <= capacity_ ? capacity_ : add_length(needed, needed / 2);
     Py_UCS4 wanted = maxchar_ | maxchar;
-    if (str_ && wanted == limit_) {
+    if (str_ && (wanted | limit_) == limit_) {
         if (PyUnicode_Resize(&str_, capacity) < 0)
             return -1;
     } else {
-        PyObject* wider = PyUnicode_New(capacity, wanted);
+        // A presized str may be wider than its text: never narrower.
+        PyObject* wider = PyUnicode_New(capacity, str_ ? wanted | limit_ : wanted);
         if (!wider)
             return -1;
         char* data = static_cast<char*>(PyUnicode_DATA(wider));
@@ -341,6 +342,66 @@ int TextBuilder::append_counted(PyObject* s) noexcept
 template int TextBuilder::append_counted<true>(PyObject*) noexcept;
 template int TextBuilder::append_counted<false>(PyObject*) noexcept;
 
+int TextBuilder::presize(Py_ssize_t capacity, Py_UCS4 maxchar) noexcept
+{
+    assert(measured_kind_ == 0 && pos_ == 0 && !str_);
+    if (capacity <= capacity_ && maxchar <= 0xff)
+        return 0;
+    str_ = PyUnicode_New(capacity, maxchar | 0x7f);
+    if (!str_)
+        return -1;
+    data_ = static_cast<char*>(PyUnicode_DATA(str_));
+    kind_ = PyUnicode_KIND(str_);
+    limit_ = PyUnicode_MAX_CHAR_VALUE(str_);
+    capacity_ = capacity;
+    return 0;
+}
+
+int TextBuilder::insert(Py_ssize_t at, PyObject* s) noexcept
+{
+    assert(measured_kind_ == 0 && 0 <= at && at <= pos_);
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    if (reserve(n, PyUnicode_MAX_CHAR_VALUE(s)) < 0)
+        return -1;
+    char* place = data_ + at * kind_;
+    std::memmove(place + n * kind_, place, static_cast<size_t>(pos_ - at) * kind_);
+    copy_units(PyUnicode_DATA(s), PyUnicode_KIND(s), place, kind_, n);
+    pos_ += n;
+    return 0;
+}
+
+namespace {
+
+// Whether any of n code units is a surrogate; whole blocks at a time, which
+// the compiler vectorises, as text rarely holds one.
+template <class Unit>
+bool any_surrogate(const Unit* s, Py_ssize_t n) noexcept
+{
+    constexpr Py_ssize_t block = 256;
+    for (Py_ssize_t i = 0; i < n; i += block) {
+        Py_ssize_t end = n - i < block ? n : i + block;
+        bool found = false;
+        for (Py_ssize_t j = i; j < end; ++j)
+            found |= static_cast<uint32_t>(s[j] - 0xd800) < 0x800;
+        if (found)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool TextBuilder::has_surrogate(Py_ssize_t start) const noexcept
+{
+    assert(measured_kind_ == 0 && 0 <= start && start <= pos_);
+    if (maxchar_ <= 0xff)
+        return false;
+    Py_ssize_t n = pos_ - start;
+    if (kind_ == PyUnicode_2BYTE_KIND)
+        return any_surrogate(reinterpret_cast<const Py_UCS2*>(data_) + start, n);
+    return any_surrogate(reinterpret_cast<const Py_UCS4*>(data_) + start, n);
+}
+
 // PyUnicode_FromKindAndData looks for the widest character it copies, so
 // the text it makes is in its narrowest kind whatever was dropped before.
 Ref TextBuilder::cut(Py_ssize_t start) noexcept
@@ -357,7 +418,7 @@ Ref TextBuilder::cut(Py_ssize_t start) noexcept
 Ref TextBuilder::finish_grown() noexcept
 {
     Ref out;
-    if (narrowable_) {
+    if (narrowable_ || (str_ && maxchar_ != limit_)) {
         out = Ref::steal(PyUnicode_FromKindAndData(kind_, data_, pos_));
     } else if (!str_) {
         out = Ref::steal(new_empty_str());

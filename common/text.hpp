@@ -200,6 +200,21 @@ public:
     // builder unchanged, when the str cannot be allocated.
     Ref cut(Py_ssize_t start) noexcept;
 
+    // Grown only, while nothing is appended: room for capacity characters
+    // up to maxchar from the start. A text whose size is known beforehand
+    // (a page rendered before) is then written into one str, rather than
+    // into a chain of larger ones; what it does not use is given back when
+    // it is finished. Returns 0, or -1 with MemoryError set.
+    int presize(Py_ssize_t capacity, Py_UCS4 maxchar) noexcept;
+
+    // Grown only: s put in at `at` (a length() taken earlier), the text
+    // after it moved along.
+    int insert(Py_ssize_t at, PyObject* s) noexcept;
+
+    // Grown only: whether the text from start (a length() taken earlier) on
+    // holds a lone surrogate, which UTF-8 cannot encode.
+    bool has_surrogate(Py_ssize_t start) const noexcept;
+
     // Grown only: drops the text from length (a length() taken earlier) on.
     void truncate(Py_ssize_t length) noexcept
     {
@@ -211,8 +226,9 @@ public:
 
     // The built str (the empty str when nothing was appended); the builder
     // is empty afterwards. Empty with MemoryError set only when a grown str
-    // fails to shrink to its length, or, after text was cut or dropped, to
-    // be copied into its narrowest kind.
+    // fails to shrink to its length, or, when it is wider than its text
+    // (presized, or text was cut or dropped), to be copied into its
+    // narrowest kind.
     Ref finish() noexcept
     {
         if (measured_kind_ != 0) [[likely]] {
