@@ -1,7 +1,10 @@
 """Elements: user-interface objects whose settings are attribute descriptors
 and which serialize themselves, and their children, to HTML."""
 
+import io
 import itertools
+import os
+import tokenize
 from html import escape
 from types import SimpleNamespace
 
@@ -203,13 +206,19 @@ _CONTENT = Element.content
 _templates = {}
 
 
-def render_template(element, text, pieces):
-    """Runs template text with ``obj`` holding the element's pieces (tagname,
-    tagid, cls, style, attributes, content) and the element itself."""
+def _template(text):
+    """The engine's template for text, compiled once."""
     template = _templates.get(text)
     if template is None:
         import tornado.template
         template = _templates[text] = tornado.template.Template(text)
+    return template
+
+
+def render_template(element, text, pieces):
+    """Runs template text with ``obj`` holding the element's pieces (tagname,
+    tagid, cls, style, attributes, content) and the element itself."""
+    template = _template(text)
     tagname, tagid, cls, style, attributes, content = pieces
     obj = SimpleNamespace(tagname=tagname, tagid=tagid, cls=cls, style=style,
                           attributes=attributes, content=content, element=element)
@@ -220,3 +229,109 @@ def render_template(element, text, pieces):
         # cycle, kept until the collector next runs. Emptied, obj no longer
         # keeps the content (for a page's shell, the whole page) alive there.
         vars(obj).clear()
+
+
+# What stands in for the content where the page walk has written it already:
+# bytes, which the engine inserts raw as they are, and which no output of
+# the engine can hold otherwise (0xff is never part of UTF-8 text, and the
+# rest is drawn at random).
+_CONTENT_MARK = b"\xff" + os.urandom(15)
+
+
+def render_template_around(element, text, pieces):
+    """render_template for the page walk, which has written the content
+    already: for a template whose only use of the content is one raw
+    insertion, runs it with a stand-in for the content and returns its
+    output (UTF-8) split where the content goes, a tuple of bytes. None,
+    with nothing run, for any other template: it needs the content itself.
+    The content of pieces is not read."""
+    template = _template(text)
+    verdict = _inserts_content_once.get(template)
+    if verdict is None:
+        verdict = _inserts_content_once[template] = _content_inserted_once(template)
+    if not verdict:
+        return None
+    tagname, tagid, cls, style, attributes, _ = pieces
+    obj = SimpleNamespace(tagname=tagname, tagid=tagid, cls=cls, style=style,
+                          attributes=attributes, content=_CONTENT_MARK, element=element)
+    try:
+        return tuple(template.generate(obj=obj).split(_CONTENT_MARK))
+    finally:
+        vars(obj).clear()
+
+
+_inserts_content_once = {}  # template: whether render_template_around may run it
+
+# The pieces a template may read besides the content, and what its own code
+# must not name: the ways to reach the namespace that holds the content other
+# than obj.<name>, and a frame's globals.
+_PIECES = frozenset({"tagname", "tagid", "cls", "style", "attributes", "element"})
+_UNPROVEN = frozenset({"globals", "locals", "vars", "eval", "exec", "compile", "getattr",
+                       "dir", "breakpoint", "import", "from", "f_globals", "f_locals",
+                       "f_back", "f_builtins", "gi_frame", "cr_frame", "ag_frame", "tb_frame",
+                       "tb_next", "content"})
+
+
+def _content_inserted_once(template):
+    """Whether the template's own code uses obj.content only once, inserted
+    raw at its top level (so it runs exactly once, in its place), and reads
+    nothing else of obj but its other pieces: then its output with a
+    stand-in for the content, split there, is the engine's around the
+    content. Anything else, or anything this does not know, is refused."""
+    import tornado.template as engine
+    inserted = 0
+    for chunk in template.file.body.chunks:
+        if (type(chunk) is engine._Expression and _is_content(chunk.expression)
+                and (chunk.raw or template.autoescape is None)):
+            inserted += 1
+        elif not _harmless(chunk, engine):
+            return False
+    return inserted == 1
+
+
+def _harmless(node, engine):
+    """Whether a node of the engine's parse tree runs only code that cannot
+    reach the content."""
+    kind = type(node)
+    if kind is engine._Text:
+        return True
+    if kind is engine._Expression:
+        return _clean(node.expression)
+    if kind in (engine._Statement, engine._IntermediateControlBlock):
+        return _clean(node.statement)
+    if kind is engine._ControlBlock:
+        return _clean(node.statement) and all(_harmless(c, engine) for c in node.body.chunks)
+    return False  # includes, blocks, apply, modules: not looked into
+
+
+def _clean(code):
+    tokens = _tokens(code)
+    if tokens is None:
+        return False
+    words = [t.string for t in tokens if t.type == tokenize.NAME or t.string == "."]
+    for i, word in enumerate(words):
+        if word.startswith("_") or word in _UNPROVEN:
+            return False
+        if word == "obj" and words[i - 1:i] != ["."] and not (
+                words[i + 1:i + 2] == ["."] and words[i + 2:i + 3] and words[i + 2] in _PIECES):
+            return False
+    return True
+
+
+def _is_content(code):
+    tokens = _tokens(code)
+    return tokens is not None and [t.string for t in tokens] == ["obj", ".", "content"]
+
+
+_LAYOUT = frozenset({tokenize.NEWLINE, tokenize.NL, tokenize.COMMENT, tokenize.INDENT,
+                     tokenize.DEDENT, tokenize.ENDMARKER})
+
+
+def _tokens(code):
+    """The tokens of a piece of template code, but for its layout, or None
+    when it does not tokenize."""
+    try:
+        tokens = list(tokenize.generate_tokens(io.StringIO(code).readline))
+    except (tokenize.TokenError, SyntaxError):
+        return None
+    return [t for t in tokens if t.type not in _LAYOUT]

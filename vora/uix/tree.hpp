@@ -38,6 +38,7 @@ struct State {
     PyObject* str_escape = nullptr;
     PyObject* str_render_template = nullptr;
     PyObject* str_plan = nullptr;             // "__vora_tree_plan__": the plan in its class's dict
+    PyObject* str_join = nullptr;
     PyObject* str_written = nullptr;          // "_written_containers": (function, settings)
                                               // of the containers written for a class
 
@@ -52,6 +53,8 @@ struct State {
     PyObject* element_content = nullptr;      // Element.content
     PyObject* element_globals = nullptr;      // vora.uix.element's namespace (escape,
                                               // render_template)
+    PyObject* render_template = nullptr;      // its render_template, as it was loaded
+    PyObject* render_template_around = nullptr;  // and its render_template_around
     PyObject* members[kMembers] = {};         // Element's slots, as its class dict holds
                                               // them (nullptr: not a slot of objects)
     Py_ssize_t member_offsets[kMembers] = {}; // where each slot is in an instance
@@ -130,6 +133,11 @@ struct Plan {
     PyObject** keys;           // per slot: the attrname, an exact str
     PyObject** written;        // per slot: the attrname as the markup shows it (a
                                // style name escaped, an attribute name as it is)
+    // The length and widest character of the markup that the last render of
+    // an element of this class as the root made: the next one starts with
+    // room for as much.
+    Py_ssize_t markup_length;
+    Py_UCS4 markup_maxchar;
 };
 extern PyTypeObject Plan_Type;
 

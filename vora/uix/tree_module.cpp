@@ -53,6 +53,7 @@ int make_strings()
         {&g_tree.str_render_template, "render_template"},
         {&g_tree.str_plan, "__vora_tree_plan__"},
         {&g_tree.str_written, "_written_containers"},
+        {&g_tree.str_join, "join"},
     };
     for (const auto& s : strings) {
         if (intern(*s.slot, s.text) < 0)
@@ -245,11 +246,18 @@ int load_element()
         Py_DECREF(content);
         return 0;
     }
-    if (load_members(dict.get()) < 0 || watch_globals(nullptr, PyModule_GetDict(module.get())) < 0) {
+    Ref render_template = Ref::steal(PyObject_GetAttrString(module.get(), "render_template"));
+    Ref around = render_template ? Ref::steal(PyObject_GetAttrString(
+                                       module.get(), "render_template_around"))
+                                 : Ref();
+    if (!around || load_members(dict.get()) < 0 ||
+        watch_globals(nullptr, PyModule_GetDict(module.get())) < 0) {
         Py_DECREF(render);
         Py_DECREF(content);
         return -1;
     }
+    g_tree.render_template = render_template.release();
+    g_tree.render_template_around = around.release();
     g_tree.element_render = render;
     g_tree.element_content = content;
     g_tree.element_globals = Py_NewRef(PyModule_GetDict(module.get()));

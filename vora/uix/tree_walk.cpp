@@ -230,6 +230,8 @@ private:
     int content(PyObject* el, Ref& plan, Ref& made) noexcept;
     int default_content(PyObject* el, Ref& plan, Ref& made) noexcept;
     int children(PyObject* kids) noexcept;
+    int around_content(PyObject* el, const Reads& r, const Joined& j, Py_ssize_t start) noexcept;
+    int join_at_content(PyObject* parts, Py_ssize_t start) noexcept;
     int hand(Ref result, Ref* markup, bool hand_over) noexcept;
 
     // The markup around an element's attributes and content for one
@@ -684,10 +686,10 @@ int Walk::element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noe
     Ref made;
     if (content(el, plan, made) < 0)
         return -1;
-    Ref inner = made ? std::move(made) : out.cut(start);
-    if (!inner)
-        return -1;
     if (is_default) {
+        Ref inner = made ? std::move(made) : out.cut(start);
+        if (!inner)
+            return -1;
         Ref result = Ref::steal(html::render_default_html_impl(
             r.tagname.get(), r.tagid.get(), j.cls.get(), j.style.get(), j.attributes.get(),
             inner.get()));
@@ -696,6 +698,14 @@ int Walk::element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noe
     Ref render_template = element_global(g_tree.str_render_template);
     if (!render_template)
         return -1;
+    if (!made && render_template.get() == g_tree.render_template) {
+        int written = around_content(el, r, j, start);
+        if (written != 0)
+            return written < 0 ? -1 : 0;
+    }
+    Ref inner = made ? std::move(made) : out.cut(start);
+    if (!inner)
+        return -1;
     Ref pieces = Ref::steal(PyTuple_Pack(6, r.tagname.get(), r.tagid.get(), j.cls.get(),
                                          j.style.get(), j.attributes.get(), inner.get()));
     if (!pieces)
@@ -703,6 +713,71 @@ int Walk::element_body(PyObject* el, Ref& plan, Ref* markup, bool hand_over) noe
     PyObject* args[] = {el, r.html_tpl.get(), pieces.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(render_template.get(), args, 3, nullptr));
     return result ? hand(std::move(result), markup, hand_over) : -1;
+}
+
+// The template of el, which the element module's render_template would run,
+// put around the content that is written from start on, when the template's
+// only use of the content is one raw insertion (the page's shell, mostly):
+// render_template_around runs it with a stand-in for the content, and the
+// two sides of its output go around the content where it is, rather than
+// the engine encoding, joining and decoding the whole page once more.
+// Returns 1 when el's markup is written, 0 when the template needs the
+// content itself (nothing was run), -1 on error.
+int Walk::around_content(PyObject* el, const Reads& r, const Joined& j, Py_ssize_t start) noexcept
+{
+    // The engine fails to encode a lone surrogate, before the rest of the
+    // template runs: that failure is its own path's.
+    if (out.has_surrogate(start))
+        return 0;
+    Ref pieces = Ref::steal(PyTuple_Pack(6, r.tagname.get(), r.tagid.get(), j.cls.get(),
+                                         j.style.get(), j.attributes.get(), Py_None));
+    if (!pieces)
+        return -1;
+    PyObject* args[] = {el, r.html_tpl.get(), pieces.get()};
+    Ref parts = Ref::steal(PyObject_Vectorcall(g_tree.render_template_around, args, 3, nullptr));
+    if (!parts)
+        return -1;
+    if (parts.get() == Py_None)
+        return 0;
+    if (!PyTuple_CheckExact(parts.get()) || PyTuple_GET_SIZE(parts.get()) != 2)
+        return join_at_content(parts.get(), start);
+    PyObject* sides[2] = {PyTuple_GET_ITEM(parts.get(), 0), PyTuple_GET_ITEM(parts.get(), 1)};
+    Ref text[2];
+    for (int i = 0; i < 2; ++i) {
+        if (!PyBytes_CheckExact(sides[i]))
+            return join_at_content(parts.get(), start);
+        text[i] = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(sides[i]),
+                                                  PyBytes_GET_SIZE(sides[i]), nullptr));
+        if (!text[i]) {
+            // The engine decodes the whole output at once: its failure, or
+            // a character split across the content when that is empty.
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
+                return -1;
+            PyErr_Clear();
+            return join_at_content(parts.get(), start);
+        }
+    }
+    if (out.insert(start, text[0].get()) < 0 || out.append(text[1].get()) < 0)
+        return -1;
+    return 1;
+}
+
+// The engine's output whole, where its parts are not two sides to decode
+// apart: the parts joined by the content in UTF-8 and decoded at once, as
+// the engine and render_template do; its error is theirs.
+int Walk::join_at_content(PyObject* parts, Py_ssize_t start) noexcept
+{
+    Ref content = out.cut(start);
+    Ref encoded = content ? Ref::steal(PyUnicode_AsUTF8String(content.get())) : Ref();
+    Ref joined = encoded ? Ref::steal(PyObject_CallMethodOneArg(encoded.get(), g_tree.str_join,
+                                                                parts))
+                         : Ref();
+    if (!joined)
+        return -1;
+    Ref text = Ref::steal(PyUnicode_FromEncodedObject(joined.get(), nullptr, nullptr));
+    if (!text || out.append(text.get()) < 0)
+        return -1;
+    return 1;
 }
 
 int Walk::child(PyObject* kid, Ref* markup, bool hand_over) noexcept
@@ -771,13 +846,23 @@ PyObject* render_tree_impl(PyObject* element)
     Ref plan;
     if (walk.plan_for(Py_TYPE(element), plan) < 0)
         return nullptr;
+    // Room for what the last page of this class took, and its width: the
+    // markup is then written into one str, trimmed to its length at the end.
+    Ref root_plan = Ref::borrow(plan.get());
+    Plan* root = reinterpret_cast<Plan*>(root_plan.get());
+    if (root && walk.out.presize(root->markup_length, root->markup_maxchar) < 0)
+        return nullptr;
     Ref markup;
     int status = walk.element(element, std::move(plan), &markup, true);
     if (status < 0)
         return nullptr;
-    if (status > 0)
-        return markup.release();
-    return walk.out.finish().release();
+    if (status == 0)
+        markup = walk.out.finish();
+    if (root && markup && PyUnicode_Check(markup.get())) {
+        root->markup_length = PyUnicode_GET_LENGTH(markup.get());
+        root->markup_maxchar = PyUnicode_MAX_CHAR_VALUE(markup.get());
+    }
+    return markup.release();
 }
 
 PyObject* render_child_impl(PyObject* child)
