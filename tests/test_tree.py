@@ -29,7 +29,13 @@ from vora.core._attributes import (
 )
 from vora.uix import reference
 from vora.uix._tree import ClassDefault, render_tree
-from vora.uix.element import Element, _containers_function, _settings_of, render_template
+from vora.uix.element import (
+    Element,
+    _containers_function,
+    _settings_of,
+    render_python,
+    render_template,
+)
 
 PLAN = "__vora_tree_plan__"
 
@@ -553,3 +559,57 @@ def plan_holding(payload, where):
 def test_plan_fields_take_part_in_collection(where):
     check_field(lambda payload: plan_holding(payload, where), chain=where == "settings",
                 depth=200)
+
+
+# ------------------------------------------------------------ page shells
+
+# A custom template gets the content where the walk wrote it only when its own
+# code inserts the content once, raw, at its top level, and reads nothing else
+# of obj but its other pieces; any other use takes the engine's path. Either
+# way the markup, or the failure, is the engine's.
+SHELLS = {
+    "raw": ("<s>{{ obj.tagid }}{% raw obj.content %}{{ obj.element.title }}</s>", True),
+    "autoescape off": ("{% autoescape None %}<s>{{ obj.content }}</s>", True),
+    "escaped": ("<s>{{ obj.content }}</s>", False),
+    "twice": ("{% raw obj.content %}|{% raw obj.content %}", False),
+    "tested": ("{% if obj.content %}full{% end %}{% raw obj.content %}", False),
+    "measured": ("{{ len(obj.content) }}{% raw obj.content %}", False),
+    "changed": ("{% raw obj.content.upper() %}", False),
+    "sliced": ("{% raw obj.content[1:] %}", False),
+    "vars(obj)": ("{{ sorted(vars(obj)) }}{% raw obj.content %}", False),
+    "alias of obj": ("{% set o = obj %}{{ len(o.content) }}{% raw obj.content %}", False),
+    "inside an if": ("{% if obj.tagid %}{% raw obj.content %}{% end %}", False),
+    "the namespace": ("{{ len(globals()['obj'].content) }}{% raw obj.content %}", False),
+    "the buffer": ("{% raw obj.content %}{{ len(_tt_buffer[-1]) }}", False),
+}
+CONTENTS = ["", "a&b", "z\u00fcr\u20ac<", "\U0001f600", "\ud800"]
+
+
+@pytest.mark.parametrize("name", SHELLS)
+def test_a_template_that_uses_the_content_gives_the_engines_markup(name):
+    tpl, inserted_once = SHELLS[name]
+    shell = type("Shell", (Element,), {"html_tpl": tpl})
+    for text in CONTENTS:
+        # render_python hands the shell's template the content itself (the
+        # engine encodes a lone surrogate nowhere earlier on that path).
+        page = shell(Element(text=text, tagid="c"), tagid="p", title="T&")
+        assert (text, result_of(Element.render, page)) == (text, result_of(render_python, page))
+    import vora.uix.element as em
+    assert em._content_inserted_once(em._template(tpl)) is inserted_once
+
+
+@pytest.mark.parametrize("tpl", [
+    # The engine decodes its whole output at once: bytes that are no UTF-8 fail
+    # it wherever they are, and a character split around an empty content
+    # comes whole.
+    "{% raw b'\\xff' %}{% raw obj.content %}",
+    "{% raw obj.content %}{% raw b'x\\xc3' %}",
+    "{% raw b'\\xc3' %}{% raw obj.content %}{% raw b'\\xa9' %}",
+    "{{ obj.element.title.missing }}{% raw obj.content %}",
+    "{% raw obj.content %}{{ obj.element.title.missing }}",
+])
+def test_a_shell_fails_as_the_engine_does(tpl):
+    shell = type("Shell", (Element,), {"html_tpl": tpl})
+    for text in ["", "a"]:
+        page = shell(text=text, tagid="p", title="t")
+        assert (text, result_of(Element.render, page)) == (text, result_of(render_python, page))

@@ -22,8 +22,14 @@ from vora.uix._html import DEFAULT_HTML_TPL
 from vora.uix._tree import render_tree
 from vora.uix.element import Element, _containers_function, _settings_of, render_python
 
-# One template besides the default: the engine caches each text it compiles.
+# Templates besides the default (the engine caches each text it compiles):
+# shells, which use the content once, raw, at their top level (the walk puts
+# their output around the content it wrote; SHELL reads settings of the
+# element that may call out before and after it), and one that needs the
+# content itself.
 TPL = '<t id="{{obj.tagid}}" c="{{obj.cls}}" s="{{obj.style}}" {% raw obj.attributes %}>{% raw obj.content %}</t>'
+SHELL = '<s>{{ obj.element.tagname }}|{% raw obj.content %}|{{ obj.element.text }}</s>'
+ESCAPED = '<e id="{{obj.tagid}}">{{ obj.content }}</e>'
 TEMPLATE = em.render_template
 ORIGINAL = {"html_escape": (vars(h), h.html_escape), "escape": (vars(em), em.escape),
             "render_template": (vars(em), em.render_template)}
@@ -93,11 +99,12 @@ SETTINGS = {
 }
 VALUES = ["t", 'v&<"', "", "hooked"]
 TEXTS = {"t": lambda: "t&<", "": lambda: "", "hooked": Hooked, "int": lambda: 5}
-OWN = {"tagname": ["i", "b"], "default_cls": [("o",), ["l1", "l2"]], "html_tpl": [TPL, DEFAULT_HTML_TPL]}
+OWN = {"tagname": ["i", "b"], "default_cls": [("o",), ["l1", "l2"]],
+       "html_tpl": [TPL, DEFAULT_HTML_TPL, SHELL, ESCAPED]}
 
 
 def own(name, index):
-    value = OWN[name][index]
+    value = OWN[name][index % len(OWN[name])]
     return list(value) if type(value) is list else value  # a list that "grow" may change
 
 
@@ -290,10 +297,10 @@ op = st.one_of(
     st.tuples(st.just("assign"), node_index, leaf, st.booleans()),
     st.tuples(st.just("text"), node_index, texts),
     st.tuples(st.just("set"), node_index, st.sampled_from(list(SETTINGS)), st.sampled_from(VALUES)),
-    st.tuples(st.just("own"), node_index, st.sampled_from(list(OWN)), st.integers(0, 1)),
+    st.tuples(st.just("own"), node_index, st.sampled_from(list(OWN)), st.integers(0, 3)),
     st.tuples(st.just("reclass"), node_index, st.integers(0, 3)),
     st.tuples(st.just("class"), node_index, class_index, st.sampled_from(list(OWN)),
-              st.integers(0, 1)),
+              st.integers(0, 3)),
     st.tuples(st.sampled_from(["content", "render"]), node_index, class_index, st.booleans()),
     st.tuples(st.just("containers"), node_index, class_index,
               st.sampled_from(["custom", "wraps", "regen"])),
@@ -306,7 +313,7 @@ shape = st.fixed_dictionaries({
     "values": st.fixed_dictionaries({}, optional={
         "tagname": st.sampled_from(["p", "prop"]),
         "default_cls": st.sampled_from([("a", "b"), "ab", "list", "prop"]),
-        "html_tpl": st.sampled_from([TPL, "prop"]),
+        "html_tpl": st.sampled_from([TPL, "prop", SHELL, ESCAPED]),
         "text": st.just("prop"), "children": st.just("prop")}),
     "methods": st.lists(st.sampled_from(list(METHODS)), max_size=2, unique=True),
     "wraps": st.booleans(),
@@ -314,7 +321,7 @@ shape = st.fixed_dictionaries({
 node = st.tuples(st.integers(0, 3), st.integers(0, 5), texts,
                  st.dictionaries(st.sampled_from(list(SETTINGS)), st.sampled_from(VALUES),
                                  max_size=2),
-                 st.dictionaries(st.sampled_from(list(OWN)), st.integers(0, 1), max_size=1))
+                 st.dictionaries(st.sampled_from(list(OWN)), st.integers(0, 3), max_size=1))
 descriptions = st.fixed_dictionaries({
     "classes": st.lists(shape, min_size=1, max_size=3),
     "nodes": st.lists(node, min_size=1, max_size=6),
