@@ -4,7 +4,25 @@
 
 #include "vora/core/attrvalue_method.hpp"
 
+#include <cstdint>
+#include <iterator>
+
 namespace vora::attributes {
+
+namespace {
+
+// Names with "_" in them and what they resolve to, by the name's address: a
+// property keeps one name str, and a boolean renders its name for every
+// element that has it on, so each replacement is made once. An entry holds
+// both strs, so a name that is freed cannot come back at its address while
+// it is there.
+struct ResolvedName {
+    PyObject* name = nullptr;
+    PyObject* resolved = nullptr;
+};
+ResolvedName g_resolved[64];
+
+}  // namespace
 
 Ref resolved_attrname(PyObject* attrname, PyObject* name)
 {
@@ -14,12 +32,21 @@ Ref resolved_attrname(PyObject* attrname, PyObject* name)
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "replace");
         return Ref();
     }
+    ResolvedName& kept = g_resolved[(reinterpret_cast<uintptr_t>(name) >> 4) % std::size(g_resolved)];
+    if (kept.name == name)
+        return Ref::borrow(kept.resolved);
     Py_ssize_t underscore = PyUnicode_FindChar(name, '_', 0, PyUnicode_GET_LENGTH(name), 1);
     if (underscore == -1)
         return Ref::borrow(name);
     if (underscore < -1)
         return Ref();
-    return Ref::steal(PyUnicode_Replace(name, str_underscore, str_dash, -1));
+    Ref resolved = Ref::steal(PyUnicode_Replace(name, str_underscore, str_dash, -1));
+    if (resolved && PyUnicode_CheckExact(name)) {
+        // Releasing strs runs no Python code.
+        Py_XSETREF(kept.name, Py_NewRef(name));
+        Py_XSETREF(kept.resolved, resolved.new_ref());
+    }
+    return resolved;
 }
 
 Ref attrname_of(PyObject* self, PyObject* const* field)
