@@ -80,6 +80,11 @@ class PyBox:
     onchange = PyEvent(eventhandler=handler)
 
 
+# How far above its floor each floor-bound row may be: the string handler is
+# read and returned; the callable one is called with its keywords built.
+FLOOR_BOUNDS = {"onclick": 1.3, "onchange": 1.5}
+
+
 def main():
     box, pybox = Box(), PyBox()
     env = dict(box=box, pybox=pybox, Box=Box, PyBox=PyBox)
@@ -113,12 +118,15 @@ def main():
             Case("Python descriptor", f"py_{name}(pybox)", env),
             Case("native attrvalue", f"av_{name}(box)", env),
         ] + ([floors[name]] if name in floors else []))
-        ok &= goal(f"{title} at least 3x the Python descriptor ({ns[0] / ns[1]:.2f}x)",
-                   ns[0] >= 3 * ns[1])
-        if name == "onchange":
-            # Both sides call the handler: even a free attrvalue is held to
-            # the Python descriptor's time over the handler's.
-            print(f"  ceiling with a free attrvalue: {ns[0] / ns[2]:.2f}x")
+        if name in floors:
+            # Bound by the get, or by the app's handler, which both sides
+            # call: the goal is that floor.
+            bound = FLOOR_BOUNDS[name]
+            ok &= goal(f"{title} within {bound}x of its floor ({ns[1] / ns[2]:.2f}x)",
+                       ns[1] <= bound * ns[2])
+        else:
+            ok &= goal(f"{title} at least 3x the Python descriptor ({ns[0] / ns[1]:.2f}x)",
+                       ns[0] >= 3 * ns[1])
     print("\nall goals met" if ok else "\nsome goals missed")
 
 

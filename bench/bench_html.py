@@ -85,7 +85,8 @@ def main():
              "h.render_default_html('button', 'b1', h.join_cls(DEFAULT_CLS, CLS), "
              "h.join_style(STYLE), h.join_attributes(ATTRS), CONTENT)", env),
     ])
-    ok &= goal(f"whole element under 450 ns ({whole[1]:.0f} ns)", whole[1] < 450)
+    ok &= goal(f"whole element at least 18x the Python joiners and the engine "
+               f"({whole[0] / whole[1]:.1f}x)", whole[0] >= 18 * whole[1])
     print("\nall goals met" if ok else "\nsome goals missed")
 
 
