@@ -568,8 +568,9 @@ def test_plan_fields_take_part_in_collection(where):
 # of obj but its other pieces; any other use takes the engine's path. Either
 # way the markup, or the failure, is the engine's.
 SHELLS = {
-    "raw": ("<s>{{ obj.tagid }}{% raw obj.content %}{{ obj.element.title }}</s>", True),
-    "autoescape off": ("{% autoescape None %}<s>{{ obj.content }}</s>", True),
+    # Text before the content wider than it, or narrower.
+    "raw": ("<s>\u00e9{{ obj.tagid }}{% raw obj.content %}{{ obj.element.title }}</s>", True),
+    "autoescape off": ("{% autoescape None %}<s>\U0001f600{{ obj.content }}</s>", True),
     "escaped": ("<s>{{ obj.content }}</s>", False),
     "twice": ("{% raw obj.content %}|{% raw obj.content %}", False),
     "tested": ("{% if obj.content %}full{% end %}{% raw obj.content %}", False),
@@ -613,3 +614,10 @@ def test_a_shell_fails_as_the_engine_does(tpl):
     for text in ["", "a"]:
         page = shell(text=text, tagid="p", title="t")
         assert (text, result_of(Element.render, page)) == (text, result_of(render_python, page))
+
+
+def test_a_render_starts_from_the_size_and_width_of_the_last_one_of_its_class():
+    sized = type("Sized", (Element,), {})
+    for text in ["\U0001f600" * 300, "a", "\u20ac" * 50, "x" * 1000, "", "\u00e9", "<" * 99]:
+        page = sized(Element(text=text), text=text[:3])
+        assert page.render() == render_python(page)
