@@ -5,6 +5,7 @@
 #include "common/text.hpp"
 
 #include <cstdint>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -372,18 +373,32 @@ int TextBuilder::insert(Py_ssize_t at, PyObject* s) noexcept
 
 namespace {
 
-// Whether any of n code units is a surrogate; whole blocks at a time, which
-// the compiler vectorises, as text rarely holds one.
+// Whether any of n code units is a surrogate: sixteen bytes of them at a
+// time, four times over, with one test for the lot, as text rarely holds
+// one. GCC's vector types give the same code the processor's vectors on any
+// target.
 template <class Unit>
 bool any_surrogate(const Unit* s, Py_ssize_t n) noexcept
 {
-    constexpr Py_ssize_t block = 256;
-    for (Py_ssize_t i = 0; i < n; i += block) {
-        Py_ssize_t end = n - i < block ? n : i + block;
-        bool found = false;
-        for (Py_ssize_t j = i; j < end; ++j)
-            found |= static_cast<uint32_t>(s[j] - 0xd800) < 0x800;
-        if (found)
+    using Units [[gnu::vector_size(16)]] = Unit;
+    using Lanes [[gnu::vector_size(16)]] = std::make_signed_t<Unit>;
+    constexpr Unit high = static_cast<Unit>(~Unit{0x7ff});  // what a surrogate has as 0xd800
+    constexpr Py_ssize_t lanes = 16 / sizeof(Unit);
+    Py_ssize_t i = 0;
+    for (; i + 4 * lanes <= n; i += 4 * lanes) {
+        Lanes found = {};
+        for (Py_ssize_t k = 0; k < 4; ++k) {
+            Units v;
+            std::memcpy(&v, s + i + k * lanes, sizeof v);
+            found |= (v & high) == 0xd800;
+        }
+        uint64_t halves[2];
+        std::memcpy(halves, &found, sizeof halves);
+        if ((halves[0] | halves[1]) != 0)
+            return true;
+    }
+    for (; i < n; ++i) {
+        if ((s[i] & high) == 0xd800)
             return true;
     }
     return false;
