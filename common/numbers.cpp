@@ -1,7 +1,8 @@
 // Exact ints and floats as text, identical to format(x, ""): integers digit
 // by digit, floats by their shortest round-trip digits, found directly for
-// short decimals, in exact integers for the rest of the usual range, else by
-// the interpreter's own repr.
+// short decimals (in the default floating-point environment), in exact
+// integers for the rest of the usual range, else by the interpreter's own
+// repr.
 #include "common/numbers.hpp"
 
 #include <algorithm>
@@ -29,7 +30,10 @@ struct Decimal {
 // The first k for which m / 10**k reads back as a gives the shortest digits;
 // below 2**50 those fractions lie more than 4 ulp apart, so only the one
 // nearest to a can read back, and rounding a * 10**k finds it. False for
-// other values, with tried set to the first k it did not rule out.
+// other values, with tried set to the first k it did not rule out. The
+// product, the rounding and the quotient are the default environment's:
+// rounded otherwise they miss the shortest digits or find wrong ones, so
+// the caller asks default_float_environment() first.
 bool short_decimal(double a, Decimal& out, int& tried)
 {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
@@ -160,6 +164,22 @@ char* interpreter_repr(double a, char* o)
 
 }  // namespace
 
+double quotient_in_default_environment(double x, double y) noexcept
+{
+    // The division in the default environment, between the caller's saved
+    // and restored (flags included, so it leaves none of its own). The
+    // operands and the result pass through volatile objects: the compiler
+    // knows nothing of the environment and would move the division across
+    // the calls.
+    std::fenv_t caller;
+    std::fegetenv(&caller);
+    std::fesetenv(FE_DFL_ENV);
+    volatile double dividend = x;
+    volatile double quotient = dividend / y;
+    std::fesetenv(&caller);
+    return quotient;
+}
+
 char* write_double(double d, char* out) noexcept
 {
     if (std::isnan(d)) {
@@ -173,13 +193,21 @@ char* write_double(double d, char* out) noexcept
         std::memcpy(out, "inf", 3);
         return out + 3;
     }
-    if (a == 0.0) {
+    // Zero by its bits: a caller's denormals-are-zero would make the
+    // smallest values compare equal to it.
+    std::uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    if (bits == 0) {
         std::memcpy(out, "0.0", 3);
         return out + 3;
     }
     Decimal decimal;
-    int tried;
-    if (short_decimal(a, decimal, tried) || exact_decimal(a, tried, decimal))
+    int tried = 0;
+    if (default_float_environment()) [[likely]] {
+        if (short_decimal(a, decimal, tried))
+            return lay_out(decimal, out);
+    }
+    if (exact_decimal(a, tried, decimal))
         return lay_out(decimal, out);
     return interpreter_repr(a, out);
 }

@@ -4,7 +4,12 @@
 
 #include <Python.h>
 
+#include <cfenv>
 #include <cstddef>
+#include <cstdint>
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 #include "common/text.hpp"
 
@@ -35,9 +40,44 @@ inline char* write_integer(long long v, char* out) noexcept
     return end;
 }
 
+// Whether double arithmetic runs as the process starts: rounding to nearest,
+// no flushing of subnormals, no trap enabled. The floating-point environment
+// is the caller's: code whose result would change with it asks this first
+// and otherwise takes a path that does not depend on it. One read of the
+// control register, which the hot paths can afford.
+inline bool default_float_environment() noexcept
+{
+#if defined(__x86_64__)
+    // MXCSR, which double arithmetic follows: DAZ, the exception masks, the
+    // rounding control and FTZ, past the six status flags.
+    return (_mm_getcsr() & 0xffc0u) == 0x1f80u;
+#elif defined(__aarch64__)
+    // FPCR's rounding mode and flush-to-zero, and its trap enables.
+    std::uint64_t fpcr;
+    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
+    return (fpcr & 0x1c09f00u) == 0;
+#else
+    return std::fegetround() == FE_TONEAREST;
+#endif
+}
+
+// x / y as the default environment divides, with the caller's saved and
+// restored around it.
+[[gnu::cold, gnu::noinline]] double quotient_in_default_environment(double x, double y) noexcept;
+
+// x / y rounded to nearest, whatever the caller's floating-point
+// environment, which is left as it was.
+inline double nearest_quotient(double x, double y) noexcept
+{
+    if (default_float_environment()) [[likely]]
+        return x / y;
+    return quotient_in_default_environment(x, y);
+}
+
 // repr(d): the shortest digits that read back as d, laid out as float's repr
-// lays them out; returns the end of the text, or nullptr with MemoryError
-// set (the digits of a value that is not a short decimal are allocated).
+// lays them out, whatever the floating-point environment; returns the end of
+// the text, or nullptr with MemoryError set (the digits of a value beyond
+// the usual range are allocated).
 char* write_double(double d, char* out) noexcept;
 
 // format(x, "") of an exact int within 64 bits or an exact float, written
