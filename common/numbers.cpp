@@ -166,17 +166,32 @@ char* interpreter_repr(double a, char* o)
 
 double quotient_in_default_environment(double x, double y) noexcept
 {
-    // The division in the default environment, between the caller's saved
-    // and restored (flags included, so it leaves none of its own). The
-    // operands and the result pass through volatile objects: the compiler
-    // knows nothing of the environment and would move the division across
-    // the calls.
+    // The division in the default environment, between the caller's control
+    // and status registers saved and restored (so it leaves no flag of its
+    // own either). The C library's FE_DFL_ENV would keep x86's DAZ and FTZ.
+    // The operands and the result pass through volatile objects: the
+    // compiler knows nothing of the environment and would move the division
+    // across the switches.
+    volatile double dividend = x;
+    volatile double quotient;
+#if defined(__x86_64__)
+    unsigned caller = _mm_getcsr();
+    _mm_setcsr(mxcsr_default);
+    quotient = dividend / y;
+    _mm_setcsr(caller);
+#elif defined(__aarch64__)
+    std::uint64_t control, status;
+    __asm__ volatile("mrs %0, fpcr\n\tmrs %1, fpsr" : "=r"(control), "=r"(status) : : "memory");
+    __asm__ volatile("msr fpcr, %0" : : "r"(control & ~fpcr_controls) : "memory");
+    quotient = dividend / y;
+    __asm__ volatile("msr fpcr, %0\n\tmsr fpsr, %1" : : "r"(control), "r"(status) : "memory");
+#else
     std::fenv_t caller;
     std::fegetenv(&caller);
     std::fesetenv(FE_DFL_ENV);
-    volatile double dividend = x;
-    volatile double quotient = dividend / y;
+    quotient = dividend / y;
     std::fesetenv(&caller);
+#endif
     return quotient;
 }
 

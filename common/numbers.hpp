@@ -40,6 +40,18 @@ inline char* write_integer(long long v, char* out) noexcept
     return end;
 }
 
+#if defined(__x86_64__)
+// MXCSR, which double arithmetic follows: above its six status flags, DAZ,
+// the exception masks, the rounding control and FTZ; as the process starts,
+// round to nearest with every exception masked.
+inline constexpr unsigned mxcsr_controls = 0xffc0u;
+inline constexpr unsigned mxcsr_default = 0x1f80u;
+#elif defined(__aarch64__)
+// FPCR's rounding mode, flush-to-zero and trap enables, all clear as the
+// process starts.
+inline constexpr std::uint64_t fpcr_controls = 0x1c09f00u;
+#endif
+
 // Whether double arithmetic runs as the process starts: rounding to nearest,
 // no flushing of subnormals, no trap enabled. The floating-point environment
 // is the caller's: code whose result would change with it asks this first
@@ -48,14 +60,11 @@ inline char* write_integer(long long v, char* out) noexcept
 inline bool default_float_environment() noexcept
 {
 #if defined(__x86_64__)
-    // MXCSR, which double arithmetic follows: DAZ, the exception masks, the
-    // rounding control and FTZ, past the six status flags.
-    return (_mm_getcsr() & 0xffc0u) == 0x1f80u;
+    return (_mm_getcsr() & mxcsr_controls) == mxcsr_default;
 #elif defined(__aarch64__)
-    // FPCR's rounding mode and flush-to-zero, and its trap enables.
     std::uint64_t fpcr;
     __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-    return (fpcr & 0x1c09f00u) == 0;
+    return (fpcr & fpcr_controls) == 0;
 #else
     return std::fegetround() == FE_TONEAREST;
 #endif
