@@ -218,11 +218,8 @@ char* write_double(double d, char* out) noexcept
     }
     Decimal decimal;
     int tried = 0;
-    if (default_float_environment()) [[likely]] {
-        if (short_decimal(a, decimal, tried))
-            return lay_out(decimal, out);
-    }
-    if (exact_decimal(a, tried, decimal))
+    bool found = default_float_environment() && short_decimal(a, decimal, tried);
+    if (found || exact_decimal(a, tried, decimal))
         return lay_out(decimal, out);
     return interpreter_repr(a, out);
 }
