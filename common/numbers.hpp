@@ -84,9 +84,11 @@ inline double nearest_quotient(double x, double y) noexcept
 }
 
 // repr(d): the shortest digits that read back as d, laid out as float's repr
-// lays them out, whatever the floating-point environment; returns the end of
-// the text, or nullptr with MemoryError set (the digits of a value beyond
-// the usual range are allocated).
+// lays them out; in any floating-point environment the text format(d, "")
+// gives in it (the same as in the default one, but for the interpreter's
+// repr of subnormals under denormals-are-zero). Returns the end of the text,
+// or nullptr with MemoryError set (the digits of a value beyond the usual
+// range are allocated).
 char* write_double(double d, char* out) noexcept;
 
 // format(x, "") of an exact int within 64 bits or an exact float, written

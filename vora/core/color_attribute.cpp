@@ -154,8 +154,9 @@ int append_double(TextBuilder& out, double d)
 
 // A component of the normalised form: value[i] / 255 as a native double when
 // the division is exact in doubles (as the interpreter's own fast path is),
-// rounded to nearest in any floating-point environment, or as the quotient
-// object; the alpha component is kept as it is.
+// rounded to nearest in any floating-point environment (the interpreter's
+// division follows the caller's rounding mode; the markup does not), or as
+// the quotient object; the alpha component is kept as it is.
 struct Component {
     enum Kind { object, real, quotient } kind = object;
     Ref value;
