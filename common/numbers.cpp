@@ -1,7 +1,8 @@
 // Exact ints and floats as text, identical to format(x, ""): integers digit
 // by digit, floats by their shortest round-trip digits, found directly for
-// short decimals, in exact integers for the rest of the usual range, else by
-// the interpreter's own repr.
+// short decimals (in the default floating-point environment), in exact
+// integers for the rest of the usual range, else by the interpreter's own
+// repr.
 #include "common/numbers.hpp"
 
 #include <algorithm>
@@ -29,7 +30,10 @@ struct Decimal {
 // The first k for which m / 10**k reads back as a gives the shortest digits;
 // below 2**50 those fractions lie more than 4 ulp apart, so only the one
 // nearest to a can read back, and rounding a * 10**k finds it. False for
-// other values, with tried set to the first k it did not rule out.
+// other values, with tried set to the first k it did not rule out. The
+// product, the rounding and the quotient are the default environment's:
+// rounded otherwise they miss the shortest digits or find wrong ones, so
+// the caller asks default_float_environment() first.
 bool short_decimal(double a, Decimal& out, int& tried)
 {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
@@ -160,6 +164,37 @@ char* interpreter_repr(double a, char* o)
 
 }  // namespace
 
+double quotient_in_default_environment(double x, double y) noexcept
+{
+    // The division in the default environment, between the caller's control
+    // and status registers saved and restored (so it leaves no flag of its
+    // own either). The C library's FE_DFL_ENV would keep x86's DAZ and FTZ.
+    // The operands and the result pass through volatile objects: the
+    // compiler knows nothing of the environment and would move the division
+    // across the switches.
+    volatile double dividend = x;
+    volatile double quotient;
+#if defined(__x86_64__)
+    unsigned caller = _mm_getcsr();
+    _mm_setcsr(mxcsr_default);
+    quotient = dividend / y;
+    _mm_setcsr(caller);
+#elif defined(__aarch64__)
+    std::uint64_t control, status;
+    __asm__ volatile("mrs %0, fpcr\n\tmrs %1, fpsr" : "=r"(control), "=r"(status) : : "memory");
+    __asm__ volatile("msr fpcr, %0" : : "r"(control & ~fpcr_controls) : "memory");
+    quotient = dividend / y;
+    __asm__ volatile("msr fpcr, %0\n\tmsr fpsr, %1" : : "r"(control), "r"(status) : "memory");
+#else
+    std::fenv_t caller;
+    std::fegetenv(&caller);
+    std::fesetenv(FE_DFL_ENV);
+    quotient = dividend / y;
+    std::fesetenv(&caller);
+#endif
+    return quotient;
+}
+
 char* write_double(double d, char* out) noexcept
 {
     if (std::isnan(d)) {
@@ -173,13 +208,18 @@ char* write_double(double d, char* out) noexcept
         std::memcpy(out, "inf", 3);
         return out + 3;
     }
-    if (a == 0.0) {
+    // Zero by its bits: a caller's denormals-are-zero would make the
+    // smallest values compare equal to it.
+    std::uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    if (bits == 0) {
         std::memcpy(out, "0.0", 3);
         return out + 3;
     }
     Decimal decimal;
-    int tried;
-    if (short_decimal(a, decimal, tried) || exact_decimal(a, tried, decimal))
+    int tried = 0;
+    bool found = default_float_environment() && short_decimal(a, decimal, tried);
+    if (found || exact_decimal(a, tried, decimal))
         return lay_out(decimal, out);
     return interpreter_repr(a, out);
 }

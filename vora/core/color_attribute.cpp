@@ -114,7 +114,9 @@ PyObject* ColorAttribute::convert_unlisted(PyObject* self, PyObject* obj, PyObje
 
 // ---------------------------------------------------------------- rendering
 
-// repr(k / 255) for the usual components k from 0 to 255, made once at load.
+// repr(k / 255) for the usual components k from 0 to 255, made once at load
+// (in whatever floating-point environment the importer has: the quotients
+// are the default one's, as at render).
 struct Quotient {
     char text[number_chars];
     unsigned char size;
@@ -124,7 +126,7 @@ Quotient quotients[256];
 int make_quotients()
 {
     for (int k = 0; k < 256; ++k) {
-        char* end = write_double(k / 255.0, quotients[k].text);
+        char* end = write_double(nearest_quotient(k, 255.0), quotients[k].text);
         if (!end)
             return -1;
         quotients[k].size = static_cast<unsigned char>(end - quotients[k].text);
@@ -152,7 +154,9 @@ int append_double(TextBuilder& out, double d)
 
 // A component of the normalised form: value[i] / 255 as a native double when
 // the division is exact in doubles (as the interpreter's own fast path is),
-// or as the quotient object; the alpha component is kept as it is.
+// rounded to nearest in any floating-point environment (the interpreter's
+// division follows the caller's rounding mode; the markup does not), or as
+// the quotient object; the alpha component is kept as it is.
 struct Component {
     enum Kind { object, real, quotient } kind = object;
     Ref value;
@@ -188,12 +192,12 @@ int divide_by_255(Ref item, Component& out)
         }
         if (!overflow && v <= exact_in_double && v >= -exact_in_double) {
             out.kind = Component::real;
-            out.d = static_cast<double>(v) / 255.0;
+            out.d = nearest_quotient(static_cast<double>(v), 255.0);
             return 0;
         }
     } else if (PyFloat_CheckExact(x)) {
         out.kind = Component::real;
-        out.d = PyFloat_AS_DOUBLE(x) / 255.0;
+        out.d = nearest_quotient(PyFloat_AS_DOUBLE(x), 255.0);
         return 0;
     }
     Ref divisor = Ref::steal(PyLong_FromLong(255));
