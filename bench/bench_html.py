@@ -65,8 +65,9 @@ def main():
     floor = min(render[2:])
     ok &= goal(f"renderer within 1.5x of the floor ({render[1] / floor:.2f}x)",
                render[1] <= 1.5 * floor)
-    ok &= goal(f"renderer at least 60x the engine ({render[0] / render[1]:.0f}x)",
-               render[0] >= 60 * render[1])
+    # Bound by the floor above: against the engine, a guard.
+    ok &= goal(f"renderer at least 50x the engine ({render[0] / render[1]:.0f}x)",
+               render[0] >= 50 * render[1])
 
     for name, py_stmt, stmt, factor in [
         ("join_style", "py_join_style(STYLE)", "h.join_style(STYLE)", 5),
