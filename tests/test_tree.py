@@ -5,7 +5,9 @@ the same markup or the same exception; then the walk's own duties: deep trees,
 trees changed while walked, and the per-class plans."""
 
 import gc
+import subprocess
 import sys
+import textwrap
 import threading
 import weakref
 from html import escape
@@ -526,6 +528,54 @@ def test_class_default_refusals(call, message):
 
 def test_class_default_value_takes_part_in_collection():
     check_field(lambda payload: ClassDefault("tagname", payload, vars(Element)["_own_tagname"]))
+
+
+# ------------------------------------------------------------ the process's state
+
+def run_fresh(code):
+    """Runs code in a new interpreter like this one; returns its output lines."""
+    proc = subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=600)
+    assert proc.returncode == 0, proc.stderr
+    return proc.stdout.splitlines()
+
+
+# Markup with an escaped text and attribute value, a replaced escape and the
+# page's shell, against the same in this process.
+SAMPLE = """
+    import html
+    import vora.uix._html as h
+    import vora.uix.element as em
+    from vora.uix.widgets import Page
+
+    def sample():
+        tree = Page(em.Element(text="a<b", title='"t"', tagid="c"), title="T", tagid="p")
+        markups = [tree.render()]
+        em.escape = h.html_escape = lambda text, quote=True: text.upper()
+        markups.append(tree.render())
+        em.escape = h.html_escape = html.escape
+        markups.append(tree.render())
+        return markups
+"""
+
+
+def test_the_walk_without_a_dict_watcher_left():
+    # Other extensions may hold every dict watcher of the process.
+    out = run_fresh(textwrap.dedent("""
+        import ctypes
+        watch = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int, ctypes.py_object, ctypes.py_object,
+                                 ctypes.py_object)(lambda *args: 0)
+        add = ctypes.pythonapi.PyDict_AddWatcher
+        add.argtypes, add.restype = [type(watch)], ctypes.c_int
+        try:
+            while True:
+                add(watch)
+        except RuntimeError:
+            pass
+    """) + textwrap.dedent(SAMPLE) + "print(repr(sample()))\n")
+    scope = {}
+    exec(textwrap.dedent(SAMPLE), scope)
+    assert out == [repr(scope["sample"]())]
 
 
 def plan_holding(payload, where):

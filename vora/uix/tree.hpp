@@ -168,8 +168,9 @@ Ref element_escape();
 Ref html_escape();
 
 // Watches vora.uix._html's dict (at load) and vora.uix.element's (once it
-// is loaded) for the two globals above; without a watcher left, they are
-// looked up every time.
+// is loaded) for the two globals above. Dict watchers are shared by the
+// whole process: when others hold them all, the globals are looked up every
+// time.
 int watch_globals(PyObject* html_dict, PyObject* element_dict);
 
 // escape(text, quote=False) through escape, an object that is not the
