@@ -31,7 +31,13 @@ from vora.core._attributes import (
 )
 from vora.uix import reference
 from vora.uix._tree import ClassDefault, render_tree
-from vora.uix.element import Element, _containers_function, _settings_of, render_template
+from vora.uix.element import (
+    Element,
+    _containers_function,
+    _settings_of,
+    render_python,
+    render_template,
+)
 
 PLAN = "__vora_tree_plan__"
 
@@ -576,6 +582,50 @@ def test_the_walk_without_a_dict_watcher_left():
     scope = {}
     exec(textwrap.dedent(SAMPLE), scope)
     assert out == [repr(scope["sample"]())]
+
+
+class Logged(type):
+    """A metaclass that logs every read of a class's methods, and gives
+    another containers while SWAPPED."""
+
+    swapped = False
+
+    def __getattribute__(cls, name):
+        if name in ("containers", "content", "render"):
+            LOG.append(f"{type.__getattribute__(cls, '__name__')}.{name}")
+            if name == "containers" and Logged.swapped:
+                return lambda self: ({}, {"k": "swapped"}, {"data-m": "m"})
+        return super().__getattribute__(name)
+
+
+class Settled(type):
+    """A metaclass that is given a containers (a data descriptor, which comes
+    before the class's own) once its class is made."""
+
+
+@pytest.mark.parametrize("meta, swapped", [(Logged, False), (Logged, True), (Settled, False)])
+def test_a_metaclass_is_asked_for_the_class_methods(meta, swapped):
+    class Watched(Element, metaclass=meta):
+        size = _Attribute(attrtype="class")
+
+    if meta is Settled:
+        Settled.containers = property(lambda cls: lambda self: ({"color": "red"}, {}, {}))
+
+    def tree():
+        return Watched(Watched(text="c", size="s", tagid="w"), Element(text="e", tagid="e"),
+                       size="x", tagid="r")
+
+    Logged.swapped = swapped
+    try:
+        expected = outcome(oracle, tree()), list(LOG)
+        for path in (render_tree, render_python, reference.render):
+            assert (path.__qualname__, outcome(path, tree()), list(LOG)) == (
+                path.__qualname__, *expected)
+    finally:
+        Logged.swapped = False
+        if "containers" in vars(Settled):
+            del Settled.containers
+    assert ("swapped" in expected[0]) == swapped and ("red" in expected[0]) == (meta is Settled)
 
 
 def plan_holding(payload, where):

@@ -129,7 +129,7 @@ def render_python(element):
         content = escape(text, quote=False) if text else ""
         if children:
             content = content + "".join([
-                render_python(child) if type(child).render is _RENDER else type(child).render(child)
+                render_python(child) if (method := type(child).render) is _RENDER else method(child)
                 for child in children])
     else:
         content = content_method(element, _render_python_child)

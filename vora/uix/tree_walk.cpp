@@ -333,7 +333,9 @@ int Walk::element(PyObject* el, Ref plan, Ref* markup, bool hand_over) noexcept
 int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
 {
     const Plan* p = plan_ptr(plan);
-    if (!p->containers_native) {
+    // The written containers is called here only where asking the class
+    // for it would give it without running code, as for content and render.
+    if (!p->containers_native || !plain_class(el)) {
         Ref method = class_method(el, p->containers, g_tree.str_containers);
         if (!method)
             return -1;
