@@ -518,13 +518,9 @@ def test_an_instance_may_set_its_own_tagname_and_default_classes():
 
 
 @pytest.mark.parametrize("call, message", [
-    (lambda: vars(Element)["tagname"].__get__(object()),
-     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
-    (lambda: vars(Element)["tagname"].__set__(object(), "p"),
-     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
-    (lambda: ClassDefault("tagname", "div", Element.title),
-     "ClassDefault() needs an object slot, not vora.core._attributes._Attribute"),
-    (lambda: ClassDefault(1, "div", vars(Element)["_own_tagname"]), "Expected str, got int"),
+    (lambda: ClassDefault(1, "div"), "Expected str, got int"),
+    (lambda: ClassDefault("tagname", "div", "slot"), "ClassDefault expected 2 arguments, got 3"),
+    (lambda: ClassDefault(name="tagname", value="div"), "ClassDefault() takes no keyword arguments"),
 ])
 def test_class_default_refusals(call, message):
     with pytest.raises(TypeError) as info:
@@ -533,7 +529,7 @@ def test_class_default_refusals(call, message):
 
 
 def test_class_default_value_takes_part_in_collection():
-    check_field(lambda payload: ClassDefault("tagname", payload, vars(Element)["_own_tagname"]))
+    check_field(lambda payload: ClassDefault("tagname", payload))
 
 
 # ------------------------------------------------------------ the process's state

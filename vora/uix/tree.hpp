@@ -71,15 +71,14 @@ inline PyObject* member_name(Member m) noexcept
 // (an import).
 int load_element();
 
-// ClassDefault: the class's tagname, html_tpl or default_cls, unless the
-// instance holds its own in a slot (see element.py). A data descriptor, so
-// that no instance attribute hides it and the walk may read the slot itself.
+// ClassDefault: a class's plain value of tagname, html_tpl or default_cls
+// (see element.py). A non-data descriptor whose __get__ gives the value, so
+// that it reads as the plain value would: an instance's own value, in its
+// __dict__, comes first, and super() and the class see the class's.
 struct ClassDefault {
     PyObject_HEAD
     PyObject* name;        // the attribute's name, an exact str
     PyObject* value;       // the class's value
-    PyTypeObject* owner;   // the class whose instances have the slot
-    Py_ssize_t offset;     // where the slot is in an instance
 };
 extern PyTypeObject ClassDefault_Type;
 
@@ -88,7 +87,7 @@ inline PyObject** own_slot(PyObject* obj, Py_ssize_t offset) noexcept
     return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + offset);
 }
 
-// The attributes an instance may override, read through their ClassDefault.
+// The attributes an instance may set for itself over its class's value.
 enum Default : int { default_html_tpl, default_tagname, default_default_cls, kDefaults };
 
 // One setting of a class: its descriptor, how its attrvalue is called, and
@@ -117,16 +116,20 @@ struct Plan {
                                // the walk calls the settings' attrvalue itself
     bool members_direct;       // text, children and tagid resolve to Element's slots,
                                // through the generic lookup: read straight from them
+    bool managed_dict;         // instances keep their attributes in a managed dict
     // What the plan was made from: the class's render, content and
     // containers as its MRO resolves them (nullptr: none), the settings that
     // containers was written for (nullptr: not one written out), and per
-    // Default the ClassDefault that the generic lookup would call (nullptr:
+    // Default what the MRO resolves it to when the generic lookup gives its
+    // class value to an instance without attributes of its own (a
+    // ClassDefault, or a plain value that cannot grow a __get__; nullptr:
     // that lookup is made).
     PyObject* render;
     PyObject* content;
     PyObject* containers;
     PyObject* settings;
     PyObject* defaults[kDefaults];
+    PyObject* class_values[kDefaults];  // the class values of defaults
     Py_ssize_t entry_count;
     PlanEntry* entries;        // in declaration order: style, class, element settings
     Py_ssize_t group_end[3];   // slots [0, group_end[0]) are style, then class, then element

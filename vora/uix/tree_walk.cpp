@@ -355,16 +355,26 @@ int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
     return 0;
 }
 
-// getattr(el, <the Default's name>): straight from the instance's slot, or
-// the class's value, when plan (checked since Python code last ran) has the
-// ClassDefault that the generic lookup would call; else that lookup.
+int found_one(PyObject*, void*) noexcept
+{
+    return 1;
+}
+
+// Whether el, of a class whose plan is p, has no attributes of its own (no
+// value in its managed dict, which is asked without making it a dict).
+// True only until Python code runs.
+inline bool no_own_attributes(PyObject* el, const Plan* p) noexcept
+{
+    return !p->managed_dict || PyObject_VisitManagedDict(el, found_one, nullptr) == 0;
+}
+
+// getattr(el, <the Default's name>): the class's value where plan (checked
+// since Python code last ran) has it and el has no attributes of its own;
+// else the lookup.
 inline Ref read_default(PyObject* el, const Plan* p, Default d) noexcept
 {
-    if (p && p->defaults[d]) [[likely]] {
-        const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(p->defaults[d]);
-        PyObject* own = *own_slot(el, cd->offset);
-        return Ref::borrow(own ? own : cd->value);
-    }
+    if (p && p->class_values[d] && no_own_attributes(el, p))
+        return Ref::borrow(p->class_values[d]);
     PyObject* name = d == default_html_tpl ? g_tree.str_html_tpl
                    : d == default_tagname  ? g_tree.str_tagname : g_tree.str_default_cls;
     return Ref::steal(get_attr(el, name));
@@ -395,12 +405,13 @@ int Walk::reads(PyObject* el, Ref& plan, Reads& r) noexcept
     if (current(el, plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->defaults[default_html_tpl] && p->defaults[default_tagname] &&
-        p->defaults[default_default_cls] && member_direct(el, p, member_tagid)) [[likely]] {
-        r.html_tpl = read_default(el, p, default_html_tpl);
-        r.tagname = read_default(el, p, default_tagname);
+    if (p && p->class_values[default_html_tpl] && p->class_values[default_tagname] &&
+        p->class_values[default_default_cls] && member_direct(el, p, member_tagid) &&
+        no_own_attributes(el, p)) [[likely]] {
+        r.html_tpl = Ref::borrow(p->class_values[default_html_tpl]);
+        r.tagname = Ref::borrow(p->class_values[default_tagname]);
         r.tagid = read_member(el, p, member_tagid);
-        r.default_cls = read_default(el, p, default_default_cls);
+        r.default_cls = Ref::borrow(p->class_values[default_default_cls]);
         return 0;
     }
     if (!(r.html_tpl = read_default(el, p, default_html_tpl)) || current(el, plan) < 0 ||
