@@ -263,6 +263,11 @@ def render_template_around(element, text, pieces):
 
 _inserts_content_once = {}  # template: whether render_template_around may run it
 
+# The page walk calls render_template_around in place of render_template
+# while the module's render_template is the one it goes with (a replacement
+# is called itself). A reload binds both anew.
+_TEMPLATE_AROUND = (render_template, render_template_around)
+
 # The pieces a template may read besides the content, and what its own code
 # must not name: the ways to reach the namespace that holds the content other
 # than obj.<name>, and a frame's globals.

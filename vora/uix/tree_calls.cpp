@@ -100,7 +100,8 @@ struct KeptGlobal {
 KeptGlobal g_escape;       // vora.uix.element's escape
 KeptGlobal g_html_escape;  // vora.uix._html's html_escape
 int g_watcher = -1;
-bool g_no_watcher = false;  // every watcher was taken when one was asked for
+bool g_no_watcher = false;      // every watcher was taken when one was asked for
+unsigned long g_unwatched = 0;  // counts the reads of an unwatched element module
 
 int forget_on_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) noexcept
 {
@@ -185,6 +186,11 @@ int watch_globals(PyObject* html_dict, PyObject* element_dict)
         g->watched = g_watcher >= 0;
     }
     return 0;
+}
+
+unsigned long element_module_changes() noexcept
+{
+    return g_escape.watched ? g_escape.changes : ++g_unwatched;
 }
 
 }  // namespace vora::tree

@@ -40,6 +40,9 @@ void release_fields(Plan* p)
         Py_CLEAR(p->defaults[d]);
         Py_CLEAR(p->class_values[d]);
     }
+    for (PyObject*& m : p->members)
+        Py_CLEAR(m);
+    p->members_direct = false;
     for (Py_ssize_t i = 0; i < entry_count; ++i)
         Py_XDECREF(entries[i].descriptor);
     for (Py_ssize_t i = 0; i < key_count; ++i) {
@@ -71,6 +74,8 @@ int Plan_traverse(PyObject* o, visitproc visit, void* arg)
         Py_VISIT(p->defaults[d]);
         Py_VISIT(p->class_values[d]);
     }
+    for (PyObject* m : p->members)
+        Py_VISIT(m);
     for (Py_ssize_t i = 0; i < p->entry_count; ++i)
         Py_VISIT(p->entries[i].descriptor);
     return 0;
@@ -126,6 +131,8 @@ struct Facts {
     Ref containers;
     Ref settings;
     Ref defaults[kDefaults];
+    Ref members[kMembers];
+    Py_ssize_t member_offsets[kMembers] = {};
     bool members_direct = false;
     bool managed_dict = false;
 };
@@ -165,6 +172,19 @@ PyObject* class_value(PyObject* found)
                : nullptr;
 }
 
+// The offset of the slot that member reads for instances of type, when it
+// is an object slot of a class type derives from; else -1.
+Py_ssize_t slot_offset(PyTypeObject* type, PyObject* member)
+{
+    if (!member || !Py_IS_TYPE(member, &PyMemberDescr_Type) ||
+        !PyType_IsSubtype(type, PyDescr_TYPE(member)))
+        return -1;
+    const PyMemberDef* def = reinterpret_cast<PyMemberDescrObject*>(member)->d_member;
+    if (def->type != Py_T_OBJECT_EX || (def->flags & (Py_AUDIT_READ | Py_RELATIVE_OFFSET)))
+        return -1;
+    return def->offset;
+}
+
 int read_facts(PyTypeObject* type, Facts& facts)
 {
     bool failed = false;
@@ -173,10 +193,10 @@ int read_facts(PyTypeObject* type, Facts& facts)
     facts.containers = mro_lookup(type, g_tree.str_containers, failed);
     facts.settings = written_settings(type, facts.containers.get(), failed);
     // The generic lookup of an instance attribute calls a data descriptor
-    // that the class has (one of Element's slots), else takes the instance's
-    // own value, else the class's. Whether an instance has attributes of its
-    // own is asked of its managed dict; an instance of a class with another
-    // kind of dict is left to the lookup.
+    // that the class has (one of the slots), else takes the instance's own
+    // value, else the class's. Whether an instance has attributes of its own
+    // is asked of its managed dict; an instance of a class with another kind
+    // of dict is left to the lookup.
     bool generic = type->tp_getattro == PyObject_GenericGetAttr;
     facts.managed_dict = type->tp_flags & Py_TPFLAGS_MANAGED_DICT;
     bool class_values = generic && (facts.managed_dict || type->tp_dictoffset == 0);
@@ -187,8 +207,9 @@ int read_facts(PyTypeObject* type, Facts& facts)
     }
     facts.members_direct = generic;
     for (int m = 0; m < kMembers; ++m) {
-        Ref value = mro_lookup(type, member_name(static_cast<Member>(m)), failed);
-        if (!value || value.get() != g_tree.members[m])
+        facts.members[m] = mro_lookup(type, member_name(static_cast<Member>(m)), failed);
+        facts.member_offsets[m] = slot_offset(type, facts.members[m].get());
+        if (facts.member_offsets[m] < 0)
             facts.members_direct = false;
     }
     return failed ? -1 : 0;
@@ -200,9 +221,13 @@ bool made_from(const Plan* p, const Facts& facts)
         if (p->defaults[d] != facts.defaults[d].get())
             return false;
     }
-    return p->managed_dict == facts.managed_dict && p->render == facts.render.get() && p->content == facts.content.get() &&
+    for (int m = 0; m < kMembers; ++m) {
+        if (p->members[m] != facts.members[m].get())
+            return false;
+    }
+    return p->render == facts.render.get() && p->content == facts.content.get() &&
            p->containers == facts.containers.get() && p->settings == facts.settings.get() &&
-           p->members_direct == facts.members_direct;
+           p->members_direct == facts.members_direct && p->managed_dict == facts.managed_dict;
 }
 
 // ---------------------------------------------------------- making a plan
@@ -297,8 +322,6 @@ Ref make_plan(Facts& facts)
         return Ref();
     std::memset(reinterpret_cast<char*>(p) + sizeof(PyObject), 0, sizeof(Plan) - sizeof(PyObject));
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(p));
-    p->render_default = facts.render.get() == g_tree.element_render;
-    p->content_default = facts.content.get() == g_tree.element_content;
     p->members_direct = facts.members_direct;
     p->managed_dict = facts.managed_dict;
     p->render = facts.render.release();
@@ -308,6 +331,10 @@ Ref make_plan(Facts& facts)
     for (int d = 0; d < kDefaults; ++d) {
         p->defaults[d] = facts.defaults[d].release();
         p->class_values[d] = Py_XNewRef(class_value(p->defaults[d]));
+    }
+    for (int m = 0; m < kMembers; ++m) {
+        p->members[m] = facts.members[m].release();
+        p->member_offsets[m] = facts.member_offsets[m];
     }
     PyObject_GC_Track(p);
     if (native_shape(p->settings)) {

@@ -291,8 +291,9 @@ int Walk::plan_for(PyTypeObject* tp, Ref& plan) noexcept
         plan = Ref::borrow(hit.plan);
         return 0;
     }
-    if (!PyType_IsSubtype(tp, g_tree.element_type))
-        return 0;
+    int element = is_element_class(tp);
+    if (element <= 0)
+        return element;
     plan = plan_of(tp);
     if (!plan)
         return -1;
@@ -386,7 +387,7 @@ inline Ref read_default(PyObject* el, const Plan* p, Default d) noexcept
 inline Ref read_member(PyObject* el, const Plan* p, Member m) noexcept
 {
     if (p && p->members_direct) [[likely]] {
-        if (PyObject* value = *own_slot(el, g_tree.member_offsets[m]))
+        if (PyObject* value = *own_slot(el, p->member_offsets[m]))
             return Ref::borrow(value);
     }
     return Ref::steal(get_attr(el, member_name(m)));
@@ -395,7 +396,7 @@ inline Ref read_member(PyObject* el, const Plan* p, Member m) noexcept
 // Whether reading m of el through plan runs no Python code.
 inline bool member_direct(PyObject* el, const Plan* p, Member m) noexcept
 {
-    return p && p->members_direct && *own_slot(el, g_tree.member_offsets[m]);
+    return p && p->members_direct && *own_slot(el, p->member_offsets[m]);
 }
 
 // Step 2. Each read may run Python code only where it takes the generic
@@ -598,7 +599,7 @@ int Walk::content(PyObject* el, Ref& plan, Ref& made) noexcept
     if (current(el, plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->content_default && plain_class(el)) [[likely]]
+    if (p && p->content == g_tree.element_content && plain_class(el)) [[likely]]
         return default_content(el, plan, made);
     Ref method = class_method(el, p ? p->content : nullptr, g_tree.str_content);
     if (!method)
@@ -799,7 +800,7 @@ int Walk::child(PyObject* kid, Ref* markup, bool hand_over) noexcept
     if (plan_for(Py_TYPE(kid), plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->render_default && plain_class(kid)) [[likely]]
+    if (p && p->render == g_tree.element_render && plain_class(kid)) [[likely]]
         return element(kid, std::move(plan), markup, hand_over);
     Ref method = class_method(kid, p ? p->render : nullptr, g_tree.str_render);
     if (!method)
@@ -850,7 +851,10 @@ PyObject* render_tree_impl(PyObject* element)
 {
     if (load_element() < 0)
         return nullptr;
-    if (!PyObject_TypeCheck(element, g_tree.element_type)) {
+    int is_element = is_element_class(Py_TYPE(element));
+    if (is_element < 0)
+        return nullptr;
+    if (!is_element) {
         PyErr_Format(PyExc_TypeError, "render_tree() argument must be an Element, not %.200s",
                      Py_TYPE(element)->tp_name);
         return nullptr;
