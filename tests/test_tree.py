@@ -612,6 +612,25 @@ def test_elements_of_a_reloaded_module():
                    '<div id="o"   ><div id="n"   ></div></div>']
 
 
+def test_a_name_element_rebound_to_another_class():
+    # The walk takes Element from the module's namespace; a class that is no
+    # element class of the framework's is not taken for it.
+    from vora.uix import element as module
+
+    def tree():
+        return Element(Element(tagid="c"), *range(5), tagid="r")
+
+    expected = outcome(render_python, tree())
+    Element().render()  # the walk has read the module
+    for other in (int, type("Element", (), {})):
+        module.Element = other
+        try:
+            assert outcome(render_tree, tree()) == expected
+        finally:
+            module.Element = Element
+    assert expected == (AttributeError, "type object 'int' has no attribute 'render'")
+
+
 class Logged(type):
     """A metaclass that logs every read of a class's methods, and gives
     another containers while SWAPPED."""

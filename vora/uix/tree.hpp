@@ -55,6 +55,8 @@ struct State {
 
     PyObject* element_globals = nullptr;      // vora.uix.element's namespace (escape,
                                               // render_template)
+    PyTypeObject* dispatcher_type = nullptr;  // EventDispatcher, whose records the walk
+                                              // reads ahead (tree_prefetch.hpp): Element's base
     unsigned long element_changes = 0;        // its count of changes when read last
     // As the namespace binds them when read last (a reload binds new ones):
     PyTypeObject* element_type = nullptr;     // Element

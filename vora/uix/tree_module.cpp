@@ -213,10 +213,17 @@ int read_element_module(PyObject* dict)
                 found[i] = value;
         }
     }
-    PyObject* element = found[0] && PyType_Check(found[0]) ? found[0] : nullptr;
+    // The walk reads an Element's record as an EventDispatcher's: another
+    // class bound to the name is not taken for it.
+    PyObject* element = found[0] && PyType_Check(found[0]) &&
+                                PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(found[0]),
+                                                 g_tree.dispatcher_type)
+                            ? found[0]
+                            : nullptr;
     if (!g_tree.element_type && (!element || !found[1] || !found[2])) {
         PyErr_SetString(PyExc_TypeError,
-                        "vora.uix.element has no Element class, or no _RENDER or _CONTENT");
+                        "vora.uix.element has no Element class of EventDispatcher, or no "
+                        "_RENDER or _CONTENT");
         return -1;
     }
     PyObject* pair = found[3];
@@ -263,10 +270,20 @@ int load_element()
 {
     if (!g_tree.element_globals) [[unlikely]] {
         Ref module = Ref::steal(PyImport_ImportModule("vora.uix.element"));
-        if (!module)
+        Ref events = module ? Ref::steal(PyImport_ImportModule("vora.core._event")) : Ref();
+        Ref dispatcher =
+            events ? Ref::steal(PyObject_GetAttrString(events.get(), "EventDispatcher")) : Ref();
+        if (!dispatcher)
             return -1;
+        if (!PyType_Check(dispatcher.get())) {
+            PyErr_SetString(PyExc_TypeError, "vora.core._event.EventDispatcher is not a class");
+            return -1;
+        }
         // The import may have let another thread do the same meanwhile.
         if (!g_tree.element_globals) {
+            PyTypeObject* old = g_tree.dispatcher_type;
+            g_tree.dispatcher_type = reinterpret_cast<PyTypeObject*>(dispatcher.release());
+            Py_XDECREF(reinterpret_cast<PyObject*>(old));
             PyObject* dict = PyModule_GetDict(module.get());
             if (watch_globals(nullptr, dict) < 0)
                 return -1;
