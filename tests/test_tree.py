@@ -5,7 +5,9 @@ the same markup or the same exception; then the walk's own duties: deep trees,
 trees changed while walked, and the per-class plans."""
 
 import gc
+import subprocess
 import sys
+import textwrap
 import threading
 import weakref
 from html import escape
@@ -516,13 +518,9 @@ def test_an_instance_may_set_its_own_tagname_and_default_classes():
 
 
 @pytest.mark.parametrize("call, message", [
-    (lambda: vars(Element)["tagname"].__get__(object()),
-     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
-    (lambda: vars(Element)["tagname"].__set__(object(), "p"),
-     "descriptor 'tagname' for 'Element' objects doesn't apply to a 'object' object"),
-    (lambda: ClassDefault("tagname", "div", Element.title),
-     "ClassDefault() needs an object slot, not vora.core._attributes._Attribute"),
-    (lambda: ClassDefault(1, "div", vars(Element)["_own_tagname"]), "Expected str, got int"),
+    (lambda: ClassDefault(1, "div"), "Expected str, got int"),
+    (lambda: ClassDefault("tagname", "div", "slot"), "ClassDefault expected 2 arguments, got 3"),
+    (lambda: ClassDefault(name="tagname", value="div"), "ClassDefault() takes no keyword arguments"),
 ])
 def test_class_default_refusals(call, message):
     with pytest.raises(TypeError) as info:
@@ -531,7 +529,150 @@ def test_class_default_refusals(call, message):
 
 
 def test_class_default_value_takes_part_in_collection():
-    check_field(lambda payload: ClassDefault("tagname", payload, vars(Element)["_own_tagname"]))
+    check_field(lambda payload: ClassDefault("tagname", payload))
+
+
+# ------------------------------------------------------------ the process's state
+
+def run_fresh(code):
+    """Runs code in a new interpreter like this one; returns its output lines."""
+    proc = subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=600)
+    assert proc.returncode == 0, proc.stderr
+    return proc.stdout.splitlines()
+
+
+# Markup with an escaped text and attribute value, a replaced escape and the
+# page's shell, against the same in this process.
+SAMPLE = """
+    import html
+    import vora.uix._html as h
+    import vora.uix.element as em
+    from vora.uix.widgets import Page
+
+    def sample():
+        tree = Page(em.Element(text="a<b", title='"t"', tagid="c"), title="T", tagid="p")
+        markups = [tree.render()]
+        em.escape = h.html_escape = lambda text, quote=True: text.upper()
+        markups.append(tree.render())
+        em.escape = h.html_escape = html.escape
+        markups.append(tree.render())
+        return markups
+"""
+
+
+def test_the_walk_without_a_dict_watcher_left():
+    # Other extensions may hold every dict watcher of the process.
+    out = run_fresh(textwrap.dedent("""
+        import ctypes
+        watch = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int, ctypes.py_object, ctypes.py_object,
+                                 ctypes.py_object)(lambda *args: 0)
+        add = ctypes.pythonapi.PyDict_AddWatcher
+        add.argtypes, add.restype = [type(watch)], ctypes.c_int
+        try:
+            while True:
+                add(watch)
+        except RuntimeError:
+            pass
+    """) + textwrap.dedent(SAMPLE) + "print(repr(sample()))\n")
+    scope = {}
+    exec(textwrap.dedent(SAMPLE), scope)
+    assert out == [repr(scope["sample"]())]
+
+
+def test_elements_of_a_reloaded_module():
+    # A development server reloads the element module: instances and classes
+    # made before (the widgets') keep the Element class of then.
+    out = run_fresh("""
+        import importlib
+        import vora.uix.element as em
+        from vora.uix.widgets import Div, Page
+
+        def tree(element_class):
+            return Page(Div(element_class(text="a<b", tagid="e"), width=5, tagid="d"),
+                        title="T", tagid="p")
+
+        old = em.Element
+        before, unrendered = tree(old), tree(old)
+        expected = before.render()
+        importlib.reload(em)
+        assert em.Element is not old
+        for made in (unrendered, before, tree(em.Element)):
+            print(made.render() == em.render_python(made) == expected)
+        # A page's shell is put around its content by the module's functions
+        # of the moment.
+        Shell = type("Shell", (em.Element,), {"html_tpl": Page.html_tpl})
+        print(Shell(tagid="s").render() == em.render_python(Shell(tagid="s")))
+        print(list(em._inserts_content_once.values()))
+        mixed = em.Element(old(tagid="o"), Div(tagid="d"), tagid="n")
+        print(em.Element(mixed, tagid="r").render() == em.render_python(em.Element(mixed, tagid="r")))
+        print(old(em.Element(tagid="n"), tagid="o").render())
+    """)
+    assert out == ["True", "True", "True", "True", "[True]", "True",
+                   '<div id="o"   ><div id="n"   ></div></div>']
+
+
+def test_a_name_element_rebound_to_another_class():
+    # The walk takes Element from the module's namespace; a class that is no
+    # element class of the framework's is not taken for it.
+    from vora.uix import element as module
+
+    def tree():
+        return Element(Element(tagid="c"), *range(5), tagid="r")
+
+    expected = outcome(render_python, tree())
+    Element().render()  # the walk has read the module
+    for other in (int, type("Element", (), {})):
+        module.Element = other
+        try:
+            assert outcome(render_tree, tree()) == expected
+        finally:
+            module.Element = Element
+    assert expected == (AttributeError, "type object 'int' has no attribute 'render'")
+
+
+class Logged(type):
+    """A metaclass that logs every read of a class's methods, and gives
+    another containers while SWAPPED."""
+
+    swapped = False
+
+    def __getattribute__(cls, name):
+        if name in ("containers", "content", "render"):
+            LOG.append(f"{type.__getattribute__(cls, '__name__')}.{name}")
+            if name == "containers" and Logged.swapped:
+                return lambda self: ({}, {"k": "swapped"}, {"data-m": "m"})
+        return super().__getattribute__(name)
+
+
+class Settled(type):
+    """A metaclass that is given a containers (a data descriptor, which comes
+    before the class's own) once its class is made."""
+
+
+@pytest.mark.parametrize("meta, swapped", [(Logged, False), (Logged, True), (Settled, False)])
+def test_a_metaclass_is_asked_for_the_class_methods(meta, swapped):
+    class Watched(Element, metaclass=meta):
+        size = _Attribute(attrtype="class")
+
+    if meta is Settled:
+        Settled.containers = property(lambda cls: lambda self: ({"color": "red"}, {}, {}))
+
+    def tree():
+        return Watched(Watched(text="c", size="s", tagid="w"), Element(text="e", tagid="e"),
+                       size="x", tagid="r")
+
+    Logged.swapped = swapped
+    try:
+        expected = outcome(oracle, tree()), list(LOG)
+        for path in (render_tree, render_python, reference.render):
+            assert (path.__qualname__, outcome(path, tree()), list(LOG)) == (
+                path.__qualname__, *expected)
+    finally:
+        Logged.swapped = False
+        if "containers" in vars(Settled):
+            del Settled.containers
+    assert ("swapped" in expected[0]) == swapped and ("red" in expected[0]) == (meta is Settled)
 
 
 def plan_holding(payload, where):

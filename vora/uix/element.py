@@ -50,19 +50,19 @@ class Element(EventDispatcher):
     ``render``, ``containers`` and ``content`` are the class's, as Python's
     special methods are: they are looked up on the element's class, and an
     instance attribute of one of those names is ignored. ``tagname``,
-    ``html_tpl`` and ``default_cls`` are the class's too, unless the
-    instance sets its own (``Element(tagname="span")``).
+    ``html_tpl`` and ``default_cls`` are plain class attributes, which an
+    instance may set for itself (``Element(tagname="span")``): a class's
+    value is kept in a :class:`~vora.uix._tree.ClassDefault`, which reads as
+    the plain value does, and an instance's own in its ``__dict__``.
     """
 
     # What every element has, in slots: a slot is a data descriptor, so no
     # instance attribute can hide it, and its value sits at a fixed place in
     # the object, where the page walk reads it straight (while the class
-    # leaves these names to the slots). The three _own_ slots hold what an
-    # instance sets in place of the class's tagname, html_tpl and default_cls
-    # (see ClassDefault), and stay empty otherwise. Instances keep a __dict__
-    # and weak references, as without slots.
-    __slots__ = ("children", "text", "tagid", "_own_tagname", "_own_html_tpl",
-                 "_own_default_cls", "__dict__", "__weakref__")
+    # leaves these names to the slots). Instances keep a __dict__ (where an
+    # instance's own tagname, html_tpl or default_cls goes) and weak
+    # references, as without slots.
+    __slots__ = ("children", "text", "tagid", "__dict__", "__weakref__")
 
     tagname = "div"
     html_tpl = DEFAULT_HTML_TPL
@@ -129,7 +129,7 @@ def render_python(element):
         content = escape(text, quote=False) if text else ""
         if children:
             content = content + "".join([
-                render_python(child) if type(child).render is _RENDER else type(child).render(child)
+                render_python(child) if (method := type(child).render) is _RENDER else method(child)
                 for child in children])
     else:
         content = content_method(element, _render_python_child)
@@ -188,12 +188,13 @@ def _containers_function(cls):
 
 def _class_defaults(cls):
     """The plain values that cls gives tagname, html_tpl and default_cls,
-    each put in a ClassDefault over the instance slot that overrides it; a
-    descriptor (a property, say) is left as it is."""
+    each put in a ClassDefault, which reads as the plain value; a
+    descriptor (a property, say) is left as it is. A value given to the
+    class later stays as it is given, and reads the same."""
     for name in _CLASS_DEFAULTS:
         value = cls.__dict__.get(name, _CLASS_DEFAULTS)
         if value is not _CLASS_DEFAULTS and not hasattr(type(value), "__get__"):
-            setattr(cls, name, ClassDefault(name, value, Element.__dict__["_own_" + name]))
+            setattr(cls, name, ClassDefault(name, value))
 
 
 _CLASS_DEFAULTS = ("tagname", "html_tpl", "default_cls")
@@ -261,6 +262,11 @@ def render_template_around(element, text, pieces):
 
 
 _inserts_content_once = {}  # template: whether render_template_around may run it
+
+# The page walk calls render_template_around in place of render_template
+# while the module's render_template is the one it goes with (a replacement
+# is called itself). A reload binds both anew.
+_TEMPLATE_AROUND = (render_template, render_template_around)
 
 # The pieces a template may read besides the content, and what its own code
 # must not name: the ways to reach the namespace that holds the content other

@@ -22,8 +22,9 @@ inline constexpr int kAttributeTypes = 9;
 enum Member : int { member_text, member_children, member_tagid, kMembers };
 
 // One copy per process, written while the module executes, except the
-// `element_*` fields: vora.uix.element imports this module, so what the walk
-// needs of it is fetched by the first walk (load_element()).
+// `element_*` fields and what follows them: vora.uix.element imports this
+// module, so what the walk needs of it is fetched by the first walk, and
+// fetched again after its namespace changed (load_element()).
 struct State {
     PyObject* str_text = nullptr;             // the names the walk reads, interned
     PyObject* str_children = nullptr;
@@ -41,6 +42,10 @@ struct State {
     PyObject* str_join = nullptr;
     PyObject* str_written = nullptr;          // "_written_containers": (function, settings)
                                               // of the containers written for a class
+    PyObject* str_element = nullptr;          // "Element", "_RENDER", "_CONTENT" and
+    PyObject* str_render_default = nullptr;   // "_TEMPLATE_AROUND": what the walk reads
+    PyObject* str_content_default = nullptr;  // of the element module's namespace
+    PyObject* str_template_around = nullptr;
 
     PyObject* html_module = nullptr;          // vora.uix._html: its html_escape is looked up
     PyObject* default_tpl = nullptr;          // DEFAULT_HTML_TPL
@@ -48,16 +53,18 @@ struct State {
     Call attribute_calls[kAttributeTypes] = {};
     PyObject* render_child = nullptr;         // this module's function, handed to content()
 
-    PyTypeObject* element_type = nullptr;     // Element
-    PyObject* element_render = nullptr;       // Element.render, as its class dict holds it
-    PyObject* element_content = nullptr;      // Element.content
     PyObject* element_globals = nullptr;      // vora.uix.element's namespace (escape,
                                               // render_template)
-    PyObject* render_template = nullptr;      // its render_template, as it was loaded
-    PyObject* render_template_around = nullptr;  // and its render_template_around
-    PyObject* members[kMembers] = {};         // Element's slots, as its class dict holds
-                                              // them (nullptr: not a slot of objects)
-    Py_ssize_t member_offsets[kMembers] = {}; // where each slot is in an instance
+    PyTypeObject* dispatcher_type = nullptr;  // EventDispatcher, whose records the walk
+                                              // reads ahead (tree_prefetch.hpp): Element's base
+    unsigned long element_changes = 0;        // its count of changes when read last
+    // As the namespace binds them when read last (a reload binds new ones):
+    PyTypeObject* element_type = nullptr;     // Element
+    PyObject* element_render = nullptr;       // Element.render and Element.content, as the
+    PyObject* element_content = nullptr;      // element code compares with them
+    PyObject* render_template = nullptr;      // its render_template, and the
+    PyObject* render_template_around = nullptr;  // render_template_around that goes with it
+                                                 // (nullptr: none)
 };
 extern State g_tree;
 
@@ -67,19 +74,26 @@ inline PyObject* member_name(Member m) noexcept
          : m == member_children ? g_tree.str_children : g_tree.str_tagid;
 }
 
-// Fetches the element_* fields of g_tree unless done. May run Python code
-// (an import).
+// Fetches the element_* fields of g_tree, and the rest after them, unless
+// the namespace they come from is unchanged since. May run Python code (an
+// import).
 int load_element();
 
-// ClassDefault: the class's tagname, html_tpl or default_cls, unless the
-// instance holds its own in a slot (see element.py). A data descriptor, so
-// that no instance attribute hides it and the walk may read the slot itself.
+// Whether tp is an element class: a subclass of Element, as the element
+// module binds it now or bound it before a reload (a class of the same
+// module and qualified name). -1 with an exception set on error. May run
+// Python code only where a base of tp has Element's qualified name (the
+// lookup of its __module__).
+int is_element_class(PyTypeObject* tp);
+
+// ClassDefault: a class's plain value of tagname, html_tpl or default_cls
+// (see element.py). A non-data descriptor whose __get__ gives the value, so
+// that it reads as the plain value would: an instance's own value, in its
+// __dict__, comes first, and super() and the class see the class's.
 struct ClassDefault {
     PyObject_HEAD
     PyObject* name;        // the attribute's name, an exact str
     PyObject* value;       // the class's value
-    PyTypeObject* owner;   // the class whose instances have the slot
-    Py_ssize_t offset;     // where the slot is in an instance
 };
 extern PyTypeObject ClassDefault_Type;
 
@@ -88,7 +102,7 @@ inline PyObject** own_slot(PyObject* obj, Py_ssize_t offset) noexcept
     return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + offset);
 }
 
-// The attributes an instance may override, read through their ClassDefault.
+// The attributes an instance may set for itself over its class's value.
 enum Default : int { default_html_tpl, default_tagname, default_default_cls, kDefaults };
 
 // One setting of a class: its descriptor, how its attrvalue is called, and
@@ -111,22 +125,26 @@ struct PlanEntry {
 struct Plan {
     PyObject_HEAD
     unsigned int version_tag;  // 0: not checked against a tag
-    bool render_default;       // the class's render is Element.render
-    bool content_default;      // the class's content is Element.content
     bool containers_native;    // its containers is the one written for its settings:
                                // the walk calls the settings' attrvalue itself
-    bool members_direct;       // text, children and tagid resolve to Element's slots,
+    bool members_direct;       // text, children and tagid resolve to object slots,
                                // through the generic lookup: read straight from them
+    bool managed_dict;         // instances keep their attributes in a managed dict
     // What the plan was made from: the class's render, content and
     // containers as its MRO resolves them (nullptr: none), the settings that
-    // containers was written for (nullptr: not one written out), and per
-    // Default the ClassDefault that the generic lookup would call (nullptr:
-    // that lookup is made).
+    // containers was written for (nullptr: not one written out), per Default
+    // what the MRO resolves it to when the generic lookup gives its class
+    // value to an instance without attributes of its own (a ClassDefault,
+    // or a plain value that cannot grow a __get__; nullptr: that lookup is
+    // made), and per Member its slot when members_direct.
     PyObject* render;
     PyObject* content;
     PyObject* containers;
     PyObject* settings;
     PyObject* defaults[kDefaults];
+    PyObject* class_values[kDefaults];  // the class values of defaults
+    PyObject* members[kMembers];
+    Py_ssize_t member_offsets[kMembers];
     Py_ssize_t entry_count;
     PlanEntry* entries;        // in declaration order: style, class, element settings
     Py_ssize_t group_end[3];   // slots [0, group_end[0]) are style, then class, then element
@@ -168,9 +186,14 @@ Ref element_escape();
 Ref html_escape();
 
 // Watches vora.uix._html's dict (at load) and vora.uix.element's (once it
-// is loaded) for the two globals above; without a watcher left, they are
-// looked up every time.
+// is loaded) for the two globals above. Dict watchers are shared by the
+// whole process: when others hold them all, the globals are looked up every
+// time.
 int watch_globals(PyObject* html_dict, PyObject* element_dict);
+
+// A count that moves whenever vora.uix.element's namespace changes, and at
+// every call while no watcher watches it.
+unsigned long element_module_changes() noexcept;
 
 // escape(text, quote=False) through escape, an object that is not the
 // standard function. Runs Python code.

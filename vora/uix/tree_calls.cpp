@@ -88,17 +88,20 @@ int unpack_three(PyObject* value, Ref (&out)[3])
 
 namespace {
 
-// A global of a watched dict, kept while the dict does not change.
+// A global of a module dict, kept while a watcher has seen the dict unchanged.
 struct KeptGlobal {
     PyObject* dict = nullptr;       // borrowed: module dicts, which outlive the walk
     PyObject* value = nullptr;      // owned; what the lookup gave while `kept`
     unsigned long changes = 0;      // counts the dict's changes
+    bool watched = false;           // the watcher watches dict: the value may be kept
     bool kept = false;
 };
 
 KeptGlobal g_escape;       // vora.uix.element's escape
 KeptGlobal g_html_escape;  // vora.uix._html's html_escape
 int g_watcher = -1;
+bool g_no_watcher = false;      // every watcher was taken when one was asked for
+unsigned long g_unwatched = 0;  // counts the reads of an unwatched element module
 
 int forget_on_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) noexcept
 {
@@ -135,7 +138,7 @@ Ref kept_global(KeptGlobal& g, PyObject* name) noexcept
             raise_name_error(name);
         return value;
     }
-    if (found > 0 && g_watcher >= 0 && g.changes == changes && only_str_keys(g.dict)) {
+    if (found > 0 && g.watched && g.changes == changes && only_str_keys(g.dict)) {
         // Kept before the old value goes: its finalizer may change the
         // dict, and the watcher must then forget the new one.
         PyObject* old = g.value;
@@ -160,25 +163,34 @@ Ref html_escape()
 
 int watch_globals(PyObject* html_dict, PyObject* element_dict)
 {
-    if (g_watcher < 0) {
+    // Dict watchers are few and shared by the whole process: when others
+    // hold them all, the globals are looked up each time. Asked for once,
+    // so that a dict read unwatched is never taken for a watched one.
+    if (g_watcher < 0 && !g_no_watcher) {
         g_watcher = PyDict_AddWatcher(forget_on_change);
         if (g_watcher < 0) {
-            // Every watcher is taken: the globals are looked up each time.
             PyErr_Clear();
-            return 0;
+            g_no_watcher = true;
         }
     }
     for (auto [g, dict] : {std::pair{&g_html_escape, html_dict}, {&g_escape, element_dict}}) {
         if (!dict || g->dict == dict)
             continue;
-        if (g->dict && PyDict_Unwatch(g_watcher, g->dict) < 0)
+        if (g->watched && PyDict_Unwatch(g_watcher, g->dict) < 0)
             return -1;
-        if (PyDict_Watch(g_watcher, dict) < 0)
+        g->watched = false;
+        g->kept = false;
+        if (g_watcher >= 0 && PyDict_Watch(g_watcher, dict) < 0)
             return -1;
         g->dict = dict;
-        g->kept = false;
+        g->watched = g_watcher >= 0;
     }
     return 0;
+}
+
+unsigned long element_module_changes() noexcept
+{
+    return g_escape.watched ? g_escape.changes : ++g_unwatched;
 }
 
 }  // namespace vora::tree

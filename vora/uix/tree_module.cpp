@@ -54,6 +54,10 @@ int make_strings()
         {&g_tree.str_plan, "__vora_tree_plan__"},
         {&g_tree.str_written, "_written_containers"},
         {&g_tree.str_join, "join"},
+        {&g_tree.str_element, "Element"},
+        {&g_tree.str_render_default, "_RENDER"},
+        {&g_tree.str_content_default, "_CONTENT"},
+        {&g_tree.str_template_around, "_TEMPLATE_AROUND"},
     };
     for (const auto& s : strings) {
         if (intern(*s.slot, s.text) < 0)
@@ -190,78 +194,125 @@ int prepare(PyObject*)
     return 0;
 }
 
-// Element's slots for text, children and tagid: each kept when its class
-// dict holds a slot of object values there (the walk reads it straight).
-int load_members(PyObject* element_dict)
+// What the walk reads of the element module's namespace: Element, the
+// render and content that the element code compares a class's with, and
+// render_template with the render_template_around that stands for it. A
+// name that the namespace no longer binds keeps what it was (a reload
+// binds them all again); the first read must find them. Keys are compared
+// as exact strs only, so that no code runs.
+int read_element_module(PyObject* dict)
 {
-    for (int m = 0; m < kMembers; ++m) {
-        PyObject* found;
-        if (PyDict_GetItemRef(element_dict, member_name(static_cast<Member>(m)), &found) < 0)
-            return -1;
-        Ref member = Ref::steal(found);
-        if (!member || !Py_IS_TYPE(member.get(), &PyMemberDescr_Type))
-            continue;
-        const PyMemberDef* def = reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member;
-        if (def->type != Py_T_OBJECT_EX || (def->flags & (Py_AUDIT_READ | Py_RELATIVE_OFFSET)))
-            continue;
-        g_tree.member_offsets[m] = def->offset;
-        Py_XSETREF(g_tree.members[m], member.release());
+    PyObject* names[] = {g_tree.str_element, g_tree.str_render_default,
+                         g_tree.str_content_default, g_tree.str_template_around};
+    PyObject* found[4] = {};
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        for (int i = 0; i < 4; ++i) {
+            if (key == names[i] || (PyUnicode_CheckExact(key) && PyUnicode_Equal(key, names[i])))
+                found[i] = value;
+        }
     }
+    // The walk reads an Element's record as an EventDispatcher's: another
+    // class bound to the name is not taken for it.
+    PyObject* element = found[0] && PyType_Check(found[0]) &&
+                                PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(found[0]),
+                                                 g_tree.dispatcher_type)
+                            ? found[0]
+                            : nullptr;
+    if (!g_tree.element_type && (!element || !found[1] || !found[2])) {
+        PyErr_SetString(PyExc_TypeError,
+                        "vora.uix.element has no Element class of EventDispatcher, or no "
+                        "_RENDER or _CONTENT");
+        return -1;
+    }
+    PyObject* pair = found[3];
+    bool paired = pair && PyTuple_CheckExact(pair) && PyTuple_GET_SIZE(pair) == 2;
+    // Every new reference is taken before an old one goes: a finalizer may
+    // change the namespace (then the next walk reads it again).
+    PyObject* taken[] = {Py_XNewRef(element), Py_XNewRef(found[1]), Py_XNewRef(found[2]),
+                         paired ? Py_NewRef(PyTuple_GET_ITEM(pair, 0)) : nullptr,
+                         paired ? Py_NewRef(PyTuple_GET_ITEM(pair, 1)) : nullptr};
+    PyObject** fields[] = {reinterpret_cast<PyObject**>(&g_tree.element_type),
+                           &g_tree.element_render, &g_tree.element_content,
+                           &g_tree.render_template, &g_tree.render_template_around};
+    PyObject* released[5] = {};
+    for (int i = 0; i < 5; ++i) {
+        if (taken[i] || i >= 3) {
+            released[i] = *fields[i];
+            *fields[i] = taken[i];
+        }
+    }
+    for (PyObject* old : released)
+        Py_XDECREF(old);
     return 0;
+}
+
+// name equal to the current Element's on both heap types (a reload makes a
+// class of the same module and qualified name).
+int same_name(PyTypeObject* base, PyTypeObject* element)
+{
+    if (!(base->tp_flags & Py_TPFLAGS_HEAPTYPE) || !(element->tp_flags & Py_TPFLAGS_HEAPTYPE) ||
+        !PyUnicode_Equal(reinterpret_cast<PyHeapTypeObject*>(base)->ht_qualname,
+                         reinterpret_cast<PyHeapTypeObject*>(element)->ht_qualname))
+        return 0;
+    Ref module = Ref::steal(PyType_GetModuleName(base));
+    Ref element_module = module ? Ref::steal(PyType_GetModuleName(element)) : Ref();
+    if (!element_module)
+        return -1;
+    return PyUnicode_Check(module.get()) && PyUnicode_Check(element_module.get()) &&
+           PyUnicode_Equal(module.get(), element_module.get());
 }
 
 }  // namespace
 
 int load_element()
 {
-    if (g_tree.element_type)
+    if (!g_tree.element_globals) [[unlikely]] {
+        Ref module = Ref::steal(PyImport_ImportModule("vora.uix.element"));
+        Ref events = module ? Ref::steal(PyImport_ImportModule("vora.core._event")) : Ref();
+        Ref dispatcher =
+            events ? Ref::steal(PyObject_GetAttrString(events.get(), "EventDispatcher")) : Ref();
+        if (!dispatcher)
+            return -1;
+        if (!PyType_Check(dispatcher.get())) {
+            PyErr_SetString(PyExc_TypeError, "vora.core._event.EventDispatcher is not a class");
+            return -1;
+        }
+        // The import may have let another thread do the same meanwhile.
+        if (!g_tree.element_globals) {
+            PyTypeObject* old = g_tree.dispatcher_type;
+            g_tree.dispatcher_type = reinterpret_cast<PyTypeObject*>(dispatcher.release());
+            Py_XDECREF(reinterpret_cast<PyObject*>(old));
+            PyObject* dict = PyModule_GetDict(module.get());
+            if (watch_globals(nullptr, dict) < 0)
+                return -1;
+            g_tree.element_globals = Py_NewRef(dict);
+        }
+    }
+    unsigned long changes = element_module_changes();
+    if (changes == g_tree.element_changes && g_tree.element_type) [[likely]]
         return 0;
-    Ref module = Ref::steal(PyImport_ImportModule("vora.uix.element"));
-    if (!module)
+    if (read_element_module(g_tree.element_globals) < 0)
         return -1;
-    Ref element = Ref::steal(PyObject_GetAttrString(module.get(), "Element"));
-    if (!element)
-        return -1;
-    if (!PyType_Check(element.get())) {
-        PyErr_SetString(PyExc_TypeError, "vora.uix.element.Element is not a class");
-        return -1;
-    }
-    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(element.get())));
-    PyObject* render = nullptr;
-    PyObject* content = nullptr;
-    if (!dict || PyDict_GetItemRef(dict.get(), g_tree.str_render, &render) < 0 ||
-        PyDict_GetItemRef(dict.get(), g_tree.str_content, &content) < 0) {
-        Py_XDECREF(render);
-        return -1;
-    }
-    if (!render || !content) {
-        Py_XDECREF(render);
-        Py_XDECREF(content);
-        PyErr_SetString(PyExc_TypeError, "vora.uix.element.Element has no render or content");
-        return -1;
-    }
-    // The import may have let another thread do the same meanwhile.
-    if (g_tree.element_type) {
-        Py_DECREF(render);
-        Py_DECREF(content);
+    g_tree.element_changes = changes;
+    return 0;
+}
+
+int is_element_class(PyTypeObject* tp)
+{
+    PyTypeObject* element = g_tree.element_type;
+    if (PyType_IsSubtype(tp, element)) [[likely]]
+        return 1;
+    Ref mro = Ref::borrow(tp->tp_mro);
+    if (!mro || !PyTuple_Check(mro.get()))
         return 0;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro.get()); ++i) {
+        int same = same_name(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i)),
+                             element);
+        if (same != 0)
+            return same;
     }
-    Ref render_template = Ref::steal(PyObject_GetAttrString(module.get(), "render_template"));
-    Ref around = render_template ? Ref::steal(PyObject_GetAttrString(
-                                       module.get(), "render_template_around"))
-                                 : Ref();
-    if (!around || load_members(dict.get()) < 0 ||
-        watch_globals(nullptr, PyModule_GetDict(module.get())) < 0) {
-        Py_DECREF(render);
-        Py_DECREF(content);
-        return -1;
-    }
-    g_tree.render_template = render_template.release();
-    g_tree.render_template_around = around.release();
-    g_tree.element_render = render;
-    g_tree.element_content = content;
-    g_tree.element_globals = Py_NewRef(PyModule_GetDict(module.get()));
-    g_tree.element_type = reinterpret_cast<PyTypeObject*>(element.release());
     return 0;
 }
 

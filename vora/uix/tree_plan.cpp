@@ -36,8 +36,13 @@ void release_fields(Plan* p)
     Py_CLEAR(p->content);
     Py_CLEAR(p->containers);
     Py_CLEAR(p->settings);
-    for (PyObject*& d : p->defaults)
-        Py_CLEAR(d);
+    for (int d = 0; d < kDefaults; ++d) {
+        Py_CLEAR(p->defaults[d]);
+        Py_CLEAR(p->class_values[d]);
+    }
+    for (PyObject*& m : p->members)
+        Py_CLEAR(m);
+    p->members_direct = false;
     for (Py_ssize_t i = 0; i < entry_count; ++i)
         Py_XDECREF(entries[i].descriptor);
     for (Py_ssize_t i = 0; i < key_count; ++i) {
@@ -65,8 +70,12 @@ int Plan_traverse(PyObject* o, visitproc visit, void* arg)
     Py_VISIT(p->content);
     Py_VISIT(p->containers);
     Py_VISIT(p->settings);
-    for (PyObject* d : p->defaults)
-        Py_VISIT(d);
+    for (int d = 0; d < kDefaults; ++d) {
+        Py_VISIT(p->defaults[d]);
+        Py_VISIT(p->class_values[d]);
+    }
+    for (PyObject* m : p->members)
+        Py_VISIT(m);
     for (Py_ssize_t i = 0; i < p->entry_count; ++i)
         Py_VISIT(p->entries[i].descriptor);
     return 0;
@@ -122,7 +131,10 @@ struct Facts {
     Ref containers;
     Ref settings;
     Ref defaults[kDefaults];
+    Ref members[kMembers];
+    Py_ssize_t member_offsets[kMembers] = {};
     bool members_direct = false;
+    bool managed_dict = false;
 };
 
 PyObject* default_name(int d)
@@ -143,13 +155,34 @@ Ref written_settings(PyTypeObject* type, PyObject* containers, bool& failed)
     return Ref::borrow(PyTuple_GET_ITEM(pair, 1));
 }
 
-// d, when it is a ClassDefault whose slot instances of type have.
-bool reads_slot(PyTypeObject* type, PyObject* d)
+// What the generic lookup gives an instance without attributes of its own
+// when the class's MRO resolves the name to found, if the walk may give it
+// too: a ClassDefault's value, or found itself when its type has no __get__
+// and cannot be given one (a str, a tuple). nullptr otherwise.
+PyObject* class_value(PyObject* found)
 {
-    if (!d || !Py_IS_TYPE(d, &ClassDefault_Type))
-        return false;
-    const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(d);
-    return cd->value && cd->owner && PyType_IsSubtype(type, cd->owner);
+    if (!found)
+        return nullptr;
+    if (Py_IS_TYPE(found, &ClassDefault_Type))
+        return reinterpret_cast<ClassDefault*>(found)->value;
+    PyTypeObject* type = Py_TYPE(found);
+    return (type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE) && !type->tp_descr_get &&
+                   !type->tp_descr_set
+               ? found
+               : nullptr;
+}
+
+// The offset of the slot that member reads for instances of type, when it
+// is an object slot of a class type derives from; else -1.
+Py_ssize_t slot_offset(PyTypeObject* type, PyObject* member)
+{
+    if (!member || !Py_IS_TYPE(member, &PyMemberDescr_Type) ||
+        !PyType_IsSubtype(type, PyDescr_TYPE(member)))
+        return -1;
+    const PyMemberDef* def = reinterpret_cast<PyMemberDescrObject*>(member)->d_member;
+    if (def->type != Py_T_OBJECT_EX || (def->flags & (Py_AUDIT_READ | Py_RELATIVE_OFFSET)))
+        return -1;
+    return def->offset;
 }
 
 int read_facts(PyTypeObject* type, Facts& facts)
@@ -160,17 +193,23 @@ int read_facts(PyTypeObject* type, Facts& facts)
     facts.containers = mro_lookup(type, g_tree.str_containers, failed);
     facts.settings = written_settings(type, facts.containers.get(), failed);
     // The generic lookup of an instance attribute calls a data descriptor
-    // that the class has: a ClassDefault or one of Element's slots.
+    // that the class has (one of the slots), else takes the instance's own
+    // value, else the class's. Whether an instance has attributes of its own
+    // is asked of its managed dict; an instance of a class with another kind
+    // of dict is left to the lookup.
     bool generic = type->tp_getattro == PyObject_GenericGetAttr;
+    facts.managed_dict = type->tp_flags & Py_TPFLAGS_MANAGED_DICT;
+    bool class_values = generic && (facts.managed_dict || type->tp_dictoffset == 0);
     for (int d = 0; d < kDefaults; ++d) {
         Ref value = mro_lookup(type, default_name(d), failed);
-        if (generic && reads_slot(type, value.get()))
+        if (class_values && class_value(value.get()))
             facts.defaults[d] = std::move(value);
     }
     facts.members_direct = generic;
     for (int m = 0; m < kMembers; ++m) {
-        Ref value = mro_lookup(type, member_name(static_cast<Member>(m)), failed);
-        if (!value || value.get() != g_tree.members[m])
+        facts.members[m] = mro_lookup(type, member_name(static_cast<Member>(m)), failed);
+        facts.member_offsets[m] = slot_offset(type, facts.members[m].get());
+        if (facts.member_offsets[m] < 0)
             facts.members_direct = false;
     }
     return failed ? -1 : 0;
@@ -182,9 +221,13 @@ bool made_from(const Plan* p, const Facts& facts)
         if (p->defaults[d] != facts.defaults[d].get())
             return false;
     }
+    for (int m = 0; m < kMembers; ++m) {
+        if (p->members[m] != facts.members[m].get())
+            return false;
+    }
     return p->render == facts.render.get() && p->content == facts.content.get() &&
            p->containers == facts.containers.get() && p->settings == facts.settings.get() &&
-           p->members_direct == facts.members_direct;
+           p->members_direct == facts.members_direct && p->managed_dict == facts.managed_dict;
 }
 
 // ---------------------------------------------------------- making a plan
@@ -279,15 +322,20 @@ Ref make_plan(Facts& facts)
         return Ref();
     std::memset(reinterpret_cast<char*>(p) + sizeof(PyObject), 0, sizeof(Plan) - sizeof(PyObject));
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(p));
-    p->render_default = facts.render.get() == g_tree.element_render;
-    p->content_default = facts.content.get() == g_tree.element_content;
     p->members_direct = facts.members_direct;
+    p->managed_dict = facts.managed_dict;
     p->render = facts.render.release();
     p->content = facts.content.release();
     p->containers = facts.containers.release();
     p->settings = facts.settings.release();
-    for (int d = 0; d < kDefaults; ++d)
+    for (int d = 0; d < kDefaults; ++d) {
         p->defaults[d] = facts.defaults[d].release();
+        p->class_values[d] = Py_XNewRef(class_value(p->defaults[d]));
+    }
+    for (int m = 0; m < kMembers; ++m) {
+        p->members[m] = facts.members[m].release();
+        p->member_offsets[m] = facts.member_offsets[m];
+    }
     PyObject_GC_Track(p);
     if (native_shape(p->settings)) {
         if (fill_entries(p, p->settings) < 0)

@@ -291,8 +291,9 @@ int Walk::plan_for(PyTypeObject* tp, Ref& plan) noexcept
         plan = Ref::borrow(hit.plan);
         return 0;
     }
-    if (!PyType_IsSubtype(tp, g_tree.element_type))
-        return 0;
+    int element = is_element_class(tp);
+    if (element <= 0)
+        return element;
     plan = plan_of(tp);
     if (!plan)
         return -1;
@@ -333,7 +334,9 @@ int Walk::element(PyObject* el, Ref plan, Ref* markup, bool hand_over) noexcept
 int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
 {
     const Plan* p = plan_ptr(plan);
-    if (!p->containers_native) {
+    // The written containers is called here only where asking the class
+    // for it would give it without running code, as for content and render.
+    if (!p->containers_native || !plain_class(el)) {
         Ref method = class_method(el, p->containers, g_tree.str_containers);
         if (!method)
             return -1;
@@ -353,16 +356,26 @@ int Walk::containers(PyObject* el, const Ref& plan, Containers& c) noexcept
     return 0;
 }
 
-// getattr(el, <the Default's name>): straight from the instance's slot, or
-// the class's value, when plan (checked since Python code last ran) has the
-// ClassDefault that the generic lookup would call; else that lookup.
+int found_one(PyObject*, void*) noexcept
+{
+    return 1;
+}
+
+// Whether el, of a class whose plan is p, has no attributes of its own (no
+// value in its managed dict, which is asked without making it a dict).
+// True only until Python code runs.
+inline bool no_own_attributes(PyObject* el, const Plan* p) noexcept
+{
+    return !p->managed_dict || PyObject_VisitManagedDict(el, found_one, nullptr) == 0;
+}
+
+// getattr(el, <the Default's name>): the class's value where plan (checked
+// since Python code last ran) has it and el has no attributes of its own;
+// else the lookup.
 inline Ref read_default(PyObject* el, const Plan* p, Default d) noexcept
 {
-    if (p && p->defaults[d]) [[likely]] {
-        const ClassDefault* cd = reinterpret_cast<const ClassDefault*>(p->defaults[d]);
-        PyObject* own = *own_slot(el, cd->offset);
-        return Ref::borrow(own ? own : cd->value);
-    }
+    if (p && p->class_values[d] && no_own_attributes(el, p))
+        return Ref::borrow(p->class_values[d]);
     PyObject* name = d == default_html_tpl ? g_tree.str_html_tpl
                    : d == default_tagname  ? g_tree.str_tagname : g_tree.str_default_cls;
     return Ref::steal(get_attr(el, name));
@@ -374,7 +387,7 @@ inline Ref read_default(PyObject* el, const Plan* p, Default d) noexcept
 inline Ref read_member(PyObject* el, const Plan* p, Member m) noexcept
 {
     if (p && p->members_direct) [[likely]] {
-        if (PyObject* value = *own_slot(el, g_tree.member_offsets[m]))
+        if (PyObject* value = *own_slot(el, p->member_offsets[m]))
             return Ref::borrow(value);
     }
     return Ref::steal(get_attr(el, member_name(m)));
@@ -383,7 +396,7 @@ inline Ref read_member(PyObject* el, const Plan* p, Member m) noexcept
 // Whether reading m of el through plan runs no Python code.
 inline bool member_direct(PyObject* el, const Plan* p, Member m) noexcept
 {
-    return p && p->members_direct && *own_slot(el, g_tree.member_offsets[m]);
+    return p && p->members_direct && *own_slot(el, p->member_offsets[m]);
 }
 
 // Step 2. Each read may run Python code only where it takes the generic
@@ -393,12 +406,13 @@ int Walk::reads(PyObject* el, Ref& plan, Reads& r) noexcept
     if (current(el, plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->defaults[default_html_tpl] && p->defaults[default_tagname] &&
-        p->defaults[default_default_cls] && member_direct(el, p, member_tagid)) [[likely]] {
-        r.html_tpl = read_default(el, p, default_html_tpl);
-        r.tagname = read_default(el, p, default_tagname);
+    if (p && p->class_values[default_html_tpl] && p->class_values[default_tagname] &&
+        p->class_values[default_default_cls] && member_direct(el, p, member_tagid) &&
+        no_own_attributes(el, p)) [[likely]] {
+        r.html_tpl = Ref::borrow(p->class_values[default_html_tpl]);
+        r.tagname = Ref::borrow(p->class_values[default_tagname]);
         r.tagid = read_member(el, p, member_tagid);
-        r.default_cls = read_default(el, p, default_default_cls);
+        r.default_cls = Ref::borrow(p->class_values[default_default_cls]);
         return 0;
     }
     if (!(r.html_tpl = read_default(el, p, default_html_tpl)) || current(el, plan) < 0 ||
@@ -585,7 +599,7 @@ int Walk::content(PyObject* el, Ref& plan, Ref& made) noexcept
     if (current(el, plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->content_default && plain_class(el)) [[likely]]
+    if (p && p->content == g_tree.element_content && plain_class(el)) [[likely]]
         return default_content(el, plan, made);
     Ref method = class_method(el, p ? p->content : nullptr, g_tree.str_content);
     if (!method)
@@ -786,7 +800,7 @@ int Walk::child(PyObject* kid, Ref* markup, bool hand_over) noexcept
     if (plan_for(Py_TYPE(kid), plan) < 0)
         return -1;
     const Plan* p = plan_ptr(plan);
-    if (p && p->render_default && plain_class(kid)) [[likely]]
+    if (p && p->render == g_tree.element_render && plain_class(kid)) [[likely]]
         return element(kid, std::move(plan), markup, hand_over);
     Ref method = class_method(kid, p ? p->render : nullptr, g_tree.str_render);
     if (!method)
@@ -837,7 +851,10 @@ PyObject* render_tree_impl(PyObject* element)
 {
     if (load_element() < 0)
         return nullptr;
-    if (!PyObject_TypeCheck(element, g_tree.element_type)) {
+    int is_element = is_element_class(Py_TYPE(element));
+    if (is_element < 0)
+        return nullptr;
+    if (!is_element) {
         PyErr_Format(PyExc_TypeError, "render_tree() argument must be an Element, not %.200s",
                      Py_TYPE(element)->tp_name);
         return nullptr;
