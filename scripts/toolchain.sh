@@ -344,6 +344,71 @@ toolchain_check() {
     exit 1
 }
 
+# What only the aarch64 wheels need: Debian's cross compiler, its arm64
+# interpreter headers, qemu, and the arm64 interpreters, unpacked beside the
+# root's own (the arm64 standard library installs beside the amd64 one, and
+# an interpreter that finds no standard library next to it takes /usr's).
+# Installed into the root when the wheels are made rather than with it, so
+# that a root for the other work stays a few minutes' set-up.
+TOOLCHAIN_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user)
+TOOLCHAIN_ARM64=${VORA_ARM64_ROOT:-/opt/vora-arm64}
+
+# Prints what the aarch64 wheels miss, one item a line.
+toolchain_arm64_missing() {
+    local version
+    toolchain_has aarch64-linux-gnu-g++ || echo "aarch64-linux-gnu-g++ (g++-aarch64-linux-gnu)"
+    toolchain_has qemu-aarch64 || echo "qemu-aarch64 (qemu-user)"
+    for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+        [ -e "/usr/include/aarch64-linux-gnu/python$version/pyconfig.h" ] ||
+            echo "the arm64 headers of Python $version (libpython$version-dev:arm64)"
+        [ -e "$TOOLCHAIN_ARM64/usr/bin/python$version" ] ||
+            echo "the arm64 interpreter $TOOLCHAIN_ARM64/usr/bin/python$version (python$version-minimal:arm64, unpacked)"
+    done
+}
+
+# Makes sure that everything the aarch64 wheels need is there: in the root it
+# installs what is missing (idempotent; two runs take turns); with the host's
+# interpreter it stops naming what is missing.
+toolchain_arm64_ensure() {
+    local missing log=/var/log/vora-arm64.log version deb packages=()
+    missing=$(toolchain_arm64_missing)
+    [ -n "$missing" ] || return 0
+    if [ "${VORA_IN_TOOLCHAIN:-}" != root ]; then
+        toolchain_log "cannot make the aarch64 wheels with the host's $PYTHON: missing $(echo "$missing" | paste -sd, | sed 's/,/, /g'); install them (VORA_ARM64_ROOT names where the arm64 interpreters are unpacked), or set VORA_TOOLCHAIN=root to use the toolchain root instead"
+        exit 1
+    fi
+    (
+        if ! flock -n 9; then
+            toolchain_log "waiting for another run that is installing the aarch64 tools"
+            flock 9
+        fi
+        [ -n "$(toolchain_arm64_missing)" ] || exit 0
+        toolchain_log "installing the aarch64 cross compiler, qemu and arm64 interpreters into the root (once; log: $log)"
+        : >"$log"
+        for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+            packages+=("libpython$version-dev:arm64")
+        done
+        dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+        toolchain_apt_wait ""
+        {
+            export DEBIAN_FRONTEND=noninteractive
+            $TOOLCHAIN_APT update &&
+                $TOOLCHAIN_APT install -y --no-install-recommends \
+                    "${TOOLCHAIN_ARM64_PACKAGES[@]}" "${packages[@]}" &&
+                mkdir -p "$TOOLCHAIN_ARM64/debs" &&
+                (cd "$TOOLCHAIN_ARM64/debs" && for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+                    $TOOLCHAIN_APT download "python$version-minimal:arm64" || exit 1
+                done) &&
+                for deb in "$TOOLCHAIN_ARM64"/debs/*.deb; do
+                    dpkg-deb -x "$deb" "$TOOLCHAIN_ARM64" || exit 1
+                done &&
+                rm -rf "$TOOLCHAIN_ARM64/debs" && apt-get clean
+        } >>"$log" 2>&1 ||
+            toolchain_fail "cannot install the aarch64 tools into the root (log: $log); fix what the log's last lines say" ||
+            exit 1
+    ) 9>/var/lib/vora-arm64.lock || exit 1
+}
+
 # Two runs in one checkout (two terminals, CI next to a developer) share
 # build/<variant>. Two builds in one folder corrupt each other's objects, and
 # a build that replaces a module which another run's tests have loaded crashes
