@@ -5,6 +5,10 @@
 
 #include <utility>
 
+// The calls that CPython 3.14 added, for 3.13; every source includes this
+// header, directly or through another.
+#include "python_compat.hpp"
+
 namespace vora {
 
 // Owns one strong reference, or nothing (the error value of functions that

@@ -85,10 +85,12 @@ PyObject* BoundCallback_new(PyTypeObject* type, PyObject* args, PyObject* kwds)
 void BoundCallback_dealloc(PyObject* self)
 {
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, BoundCallback_dealloc)
     Py_CLEAR(bound(self)->func);
     Py_CLEAR(bound(self)->args);
     Py_CLEAR(bound(self)->kwargs);
     Py_TYPE(self)->tp_free(self);
+    Py_TRASHCAN_END
 }
 
 int BoundCallback_traverse(PyObject* self, visitproc visit, void* arg)

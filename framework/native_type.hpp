@@ -81,9 +81,11 @@ struct Chained {
     static void dealloc(PyObject* self)
     {
         PyObject_GC_UnTrack(self);
+        Py_TRASHCAN_BEGIN(self, dealloc)
         Record* r = record(self);
         (release(r->*Fields), ...);
         base->tp_dealloc(self);
+        Py_TRASHCAN_END
     }
 
     static int traverse(PyObject* self, visitproc visit, void* arg)

@@ -20,12 +20,14 @@ void set_none(PyObject*& field)
 void Property_dealloc(PyObject* self)
 {
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, Property_dealloc)
     PropertyRecord* r = prop(self);
     Py_CLEAR(r->key);
     Py_CLEAR(r->name);
     Py_CLEAR(r->defaultvalue);
     // Static type: a Python subclass's deallocator releases its heap type.
     Py_TYPE(self)->tp_free(self);
+    Py_TRASHCAN_END
 }
 
 int Property_traverse(PyObject* self, visitproc visit, void* arg)

@@ -32,10 +32,12 @@ PyObject* PropertyStorage_new(PyTypeObject* type, PyObject* args, PyObject* kwds
 void PropertyStorage_dealloc(PyObject* self)
 {
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, PropertyStorage_dealloc)
     Py_CLEAR(rec(self)->value);
     Py_CLEAR(rec(self)->options);
     Py_CLEAR(rec(self)->units);
     Py_TYPE(self)->tp_free(self);
+    Py_TRASHCAN_END
 }
 
 int PropertyStorage_traverse(PyObject* self, visitproc visit, void* arg)

@@ -1,8 +1,8 @@
-# Sourced by the scripts in this folder: finds or builds the CPython 3.14
-# toolchain and runs commands with it.
+# Sourced by the scripts in this folder: finds or builds the toolchain
+# (CPython 3.14, the default, beside 3.13 and 3.15) and runs commands with it.
 #
-# A host python3.14 with its headers (or the one $PYTHON names) is used as it
-# is, once a check has found every tool that the script's work needs. Otherwise
+# A host python3.14 with its headers (or the CPython 3.13 to 3.15 that $PYTHON
+# names) is used as it is, once a check has found every tool that the script's work needs. Otherwise
 # the toolchain is a Debian testing root built once with debootstrap and kept
 # outside the clone, keyed by its package list, so that later runs and CI on
 # the same machine reuse it. Commands run inside it by chroot in a private
@@ -18,6 +18,7 @@
 
 TOOLCHAIN_PACKAGES=(
     python3.14 python3.14-dev python3.14-dbg
+    python3.13 python3.13-dev python3.15 python3.15-dev python3.15-dbg
     g++ cmake ninja-build python3-scikit-build-core python3-pip
     python3-pytest python3-pytest-xdist python3-hypothesis python3-pytest-benchmark
     python3-tornado mypy valgrind
@@ -39,13 +40,16 @@ toolchain_fail() { toolchain_log "$*"; return 1; }
 
 TOOLCHAIN_WAY_OUT="or install CPython 3.14 with its headers and point PYTHON at it"
 
-# Prints what makes interpreter $1 unusable (nothing when it is CPython 3.14
-# with its C headers).
+# The interpreters the modules are built for; the first is the default.
+TOOLCHAIN_VERSIONS=(3.14 3.13 3.15)
+
+# Prints what makes interpreter $1 unusable (nothing when it is CPython 3.13,
+# 3.14 or 3.15 with its C headers).
 toolchain_python_problem() {
     command -v "$1" >/dev/null 2>&1 || { echo "is not a command"; return; }
     "$1" -c 'import os, platform, sys, sysconfig
-if platform.python_implementation() != "CPython" or sys.version_info[:2] != (3, 14):
-    print("is %s %s, not CPython 3.14" % (platform.python_implementation(), platform.python_version()))
+if platform.python_implementation() != "CPython" or sys.version_info[:2] not in ((3, 13), (3, 14), (3, 15)):
+    print("is %s %s, not CPython 3.13, 3.14 or 3.15" % (platform.python_implementation(), platform.python_version()))
 elif not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")):
     print("has no C headers (Python.h)")' 2>/dev/null || echo "does not run"
 }
@@ -60,7 +64,7 @@ toolchain_host_python() {
     if [ -n "${PYTHON:-}" ]; then
         problem=$(toolchain_python_problem "$PYTHON")
         [ -z "$problem" ] && return 0
-        toolchain_log "PYTHON=$PYTHON $problem: point PYTHON at CPython 3.14 with its headers, or unset it to use the toolchain root"
+        toolchain_log "PYTHON=$PYTHON $problem: point PYTHON at CPython 3.13, 3.14 or 3.15 with its headers, or unset it to use the toolchain root"
         exit 1
     fi
     [ -z "$(toolchain_python_problem python3.14)" ]
@@ -206,6 +210,52 @@ toolchain_run() {
     fi
 }
 
+# Prints the version of interpreter $1 as X.Y.
+toolchain_version() {
+    "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'
+}
+
+# toolchain_use VERSION: makes $PYTHON (and $PYTHON_DEBUG, its debug build)
+# the CPython VERSION, one of TOOLCHAIN_VERSIONS, for what the script runs
+# next, and $PYTHON_VERSION that version. The interpreters the script was
+# given stay for their own version; another one is pythonVERSION, as Debian
+# names it.
+toolchain_use() {
+    case " ${TOOLCHAIN_VERSIONS[*]} " in
+        *" $1 "*) ;;
+        *) echo "unknown interpreter: $1 (one of ${TOOLCHAIN_VERSIONS[*]})" >&2; exit 2 ;;
+    esac
+    if [ -z "${TOOLCHAIN_GIVEN_VERSION:-}" ]; then
+        TOOLCHAIN_GIVEN_VERSION=$(toolchain_version "$PYTHON")
+        TOOLCHAIN_GIVEN_PYTHON=$PYTHON
+        TOOLCHAIN_GIVEN_DEBUG=${PYTHON_DEBUG:-${PYTHON}d}
+    fi
+    if [ "$1" = "$TOOLCHAIN_GIVEN_VERSION" ]; then
+        PYTHON=$TOOLCHAIN_GIVEN_PYTHON PYTHON_DEBUG=$TOOLCHAIN_GIVEN_DEBUG
+    else
+        PYTHON=python$1 PYTHON_DEBUG=python$1d
+    fi
+    export PYTHON PYTHON_DEBUG PYTHON_VERSION=$1
+}
+
+# The version of $PYTHON as the script was given it: the default of its work.
+toolchain_given_version() {
+    [ -n "${TOOLCHAIN_GIVEN_VERSION:-}" ] || TOOLCHAIN_GIVEN_VERSION=$(toolchain_version "$PYTHON")
+    echo "$TOOLCHAIN_GIVEN_VERSION"
+}
+
+# Prints the build folder of variant $1 for $PYTHON_VERSION: build/<variant>
+# for 3.14, build/<variant>-<version> for the others (each interpreter has its
+# own ABI, and the tests name the 3.14 folders without one).
+variant_dir() {
+    local version=${PYTHON_VERSION:-$(toolchain_given_version)}
+    if [ "$version" = 3.14 ]; then
+        echo "build/$1"
+    else
+        echo "build/$1-$version"
+    fi
+}
+
 # Called first by each script: unless it already runs with the toolchain,
 # sets the toolchain up and runs the script again with it.
 toolchain_enter() {
@@ -254,6 +304,8 @@ toolchain_check() {
     for need; do
         case $need in
             build)
+                problem=$(toolchain_python_problem "$PYTHON")
+                [ -z "$problem" ] || missing+=("the interpreter ($PYTHON $problem)")
                 for tool in cmake ninja "$cxx"; do
                     toolchain_has "$tool" || missing+=("$tool")
                 done ;;
@@ -292,6 +344,71 @@ toolchain_check() {
     exit 1
 }
 
+# What only the aarch64 wheels need: Debian's cross compiler, its arm64
+# interpreter headers, qemu, and the arm64 interpreters, unpacked beside the
+# root's own (the arm64 standard library installs beside the amd64 one, and
+# an interpreter that finds no standard library next to it takes /usr's).
+# Installed into the root when the wheels are made rather than with it, so
+# that a root for the other work stays a few minutes' set-up.
+TOOLCHAIN_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user)
+TOOLCHAIN_ARM64=${VORA_ARM64_ROOT:-/opt/vora-arm64}
+
+# Prints what the aarch64 wheels miss, one item a line.
+toolchain_arm64_missing() {
+    local version
+    toolchain_has aarch64-linux-gnu-g++ || echo "aarch64-linux-gnu-g++ (g++-aarch64-linux-gnu)"
+    toolchain_has qemu-aarch64 || echo "qemu-aarch64 (qemu-user)"
+    for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+        [ -e "/usr/include/aarch64-linux-gnu/python$version/pyconfig.h" ] ||
+            echo "the arm64 headers of Python $version (libpython$version-dev:arm64)"
+        [ -e "$TOOLCHAIN_ARM64/usr/bin/python$version" ] ||
+            echo "the arm64 interpreter $TOOLCHAIN_ARM64/usr/bin/python$version (python$version-minimal:arm64, unpacked)"
+    done
+}
+
+# Makes sure that everything the aarch64 wheels need is there: in the root it
+# installs what is missing (idempotent; two runs take turns); with the host's
+# interpreter it stops naming what is missing.
+toolchain_arm64_ensure() {
+    local missing log=/var/log/vora-arm64.log version deb packages=()
+    missing=$(toolchain_arm64_missing)
+    [ -n "$missing" ] || return 0
+    if [ "${VORA_IN_TOOLCHAIN:-}" != root ]; then
+        toolchain_log "cannot make the aarch64 wheels with the host's $PYTHON: missing $(echo "$missing" | paste -sd, | sed 's/,/, /g'); install them (VORA_ARM64_ROOT names where the arm64 interpreters are unpacked), or set VORA_TOOLCHAIN=root to use the toolchain root instead"
+        exit 1
+    fi
+    (
+        if ! flock -n 9; then
+            toolchain_log "waiting for another run that is installing the aarch64 tools"
+            flock 9
+        fi
+        [ -n "$(toolchain_arm64_missing)" ] || exit 0
+        toolchain_log "installing the aarch64 cross compiler, qemu and arm64 interpreters into the root (once; log: $log)"
+        : >"$log"
+        for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+            packages+=("libpython$version-dev:arm64")
+        done
+        dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+        toolchain_apt_wait ""
+        {
+            export DEBIAN_FRONTEND=noninteractive
+            $TOOLCHAIN_APT update &&
+                $TOOLCHAIN_APT install -y --no-install-recommends \
+                    "${TOOLCHAIN_ARM64_PACKAGES[@]}" "${packages[@]}" &&
+                mkdir -p "$TOOLCHAIN_ARM64/debs" &&
+                (cd "$TOOLCHAIN_ARM64/debs" && for version in "${TOOLCHAIN_VERSIONS[@]}"; do
+                    $TOOLCHAIN_APT download "python$version-minimal:arm64" || exit 1
+                done) &&
+                for deb in "$TOOLCHAIN_ARM64"/debs/*.deb; do
+                    dpkg-deb -x "$deb" "$TOOLCHAIN_ARM64" || exit 1
+                done &&
+                rm -rf "$TOOLCHAIN_ARM64/debs" && apt-get clean
+        } >>"$log" 2>&1 ||
+            toolchain_fail "cannot install the aarch64 tools into the root (log: $log); fix what the log's last lines say" ||
+            exit 1
+    ) 9>/var/lib/vora-arm64.lock || exit 1
+}
+
 # Two runs in one checkout (two terminals, CI next to a developer) share
 # build/<variant>. Two builds in one folder corrupt each other's objects, and
 # a build that replaces a module which another run's tests have loaded crashes
@@ -300,16 +417,18 @@ toolchain_check() {
 # it shared until it ends. Builds wait for running tests and tests for running
 # builds; runs of tests share. flock releases a lock when the last process
 # that holds its file open ends, however it ends.
-# variant_lock -s|-x VARIANT...: takes the locks, on descriptors that stay open
-# until the shell (and every child that inherited them) ends.
+# variant_lock -s|-x VARIANT...: takes the locks of the variants' folders for
+# $PYTHON_VERSION, on descriptors that stay open until the shell (and every
+# child that inherited them) ends.
 variant_lock() {
-    local how=$1 variant fd
+    local how=$1 variant dir fd
     shift
     mkdir -p build
     for variant; do
-        exec {fd}>>"build/$variant.lock"
+        dir=$(variant_dir "$variant")
+        exec {fd}>>"$dir.lock"
         if ! flock -n "$how" "$fd"; then
-            toolchain_log "build/$variant is in use by another run; waiting for it"
+            toolchain_log "$dir is in use by another run; waiting for it"
             flock "$how" "$fd"
         fi
     done

@@ -36,4 +36,14 @@ def test_stubs_match_the_modules(tmp_path):
         [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
          "--concise", "vora.uix._html", "vora.uix._tree", "vora.core._attributes"],
         capture_output=True, text=True, env=env, cwd=tmp_path, timeout=600)
+    if result.returncode != 0 and "ModuleNotFoundError" in result.stderr:
+        # Debian builds mypy's compiled parts for its default interpreter
+        # only; on another one mypy cannot check even a line of its own.
+        probe = subprocess.run([sys.executable, "-m", "mypy", "--show-traceback", "-c", "x = 1"],
+                               capture_output=True, text=True, cwd=tmp_path, timeout=600)
+        missing = [line for line in (probe.stdout + probe.stderr).splitlines()
+                   if line.startswith("ModuleNotFoundError")]
+        if missing:
+            pytest.skip(f"mypy does not run on Python {sys.version_info[0]}.{sys.version_info[1]} "
+                        f"here: {missing[-1]}")
     assert result.returncode == 0, result.stdout + result.stderr

@@ -110,11 +110,13 @@ void attribute_dealloc(PyObject* o)
             return;  // resurrected
     }
     PyObject_GC_UnTrack(o);
+    Py_TRASHCAN_BEGIN(o, attribute_dealloc<T>)
     T* self = reinterpret_cast<T*>(o);
     std::apply([&](auto... field) { ([&] { Py_CLEAR(self->*field); }(), ...); },
                all_object_fields<T>);
     PyObject_GC_Track(o);
     T::type.tp_base->tp_dealloc(o);
+    Py_TRASHCAN_END
 }
 
 template <class T>

@@ -52,9 +52,11 @@ int ClassDefault_clear(PyObject* o)
 void ClassDefault_dealloc(PyObject* o)
 {
     PyObject_GC_UnTrack(o);
+    Py_TRASHCAN_BEGIN(o, ClassDefault_dealloc)
     ClassDefault_clear(o);
     Py_CLEAR(record(o)->name);
     Py_TYPE(o)->tp_free(o);
+    Py_TRASHCAN_END
 }
 
 // The value, whoever asks: the generic lookup calls this only where the

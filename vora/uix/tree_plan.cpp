@@ -59,8 +59,10 @@ void release_fields(Plan* p)
 void Plan_dealloc(PyObject* o)
 {
     PyObject_GC_UnTrack(o);
+    Py_TRASHCAN_BEGIN(o, Plan_dealloc)
     release_fields(plan(o));
     Py_TYPE(o)->tp_free(o);
+    Py_TRASHCAN_END
 }
 
 int Plan_traverse(PyObject* o, visitproc visit, void* arg)
