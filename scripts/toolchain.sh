@@ -238,6 +238,22 @@ toolchain_use() {
     export PYTHON PYTHON_DEBUG PYTHON_VERSION=$1
 }
 
+# toolchain_use_option ARGS...: toolchain_use for the version that a leading
+# "--python VERSION" of ARGS names, or the given one without it; sets
+# TOOLCHAIN_OPTION_WORDS to the number of words it took, for the script to
+# shift.
+toolchain_use_option() {
+    local version
+    version=$(toolchain_given_version)
+    TOOLCHAIN_OPTION_WORDS=0
+    if [ "${1:-}" = --python ]; then
+        [ $# -ge 2 ] || { echo "--python needs a version (${TOOLCHAIN_VERSIONS[*]})" >&2; exit 2; }
+        version=$2
+        TOOLCHAIN_OPTION_WORDS=2
+    fi
+    toolchain_use "$version"
+}
+
 # The version of $PYTHON as the script was given it: the default of its work.
 toolchain_given_version() {
     [ -n "${TOOLCHAIN_GIVEN_VERSION:-}" ] || TOOLCHAIN_GIVEN_VERSION=$(toolchain_version "$PYTHON")
