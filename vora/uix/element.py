@@ -219,12 +219,19 @@ def _template(text):
 def render_template(element, text, pieces):
     """Runs template text with ``obj`` holding the element's pieces (tagname,
     tagid, cls, style, attributes, content) and the element itself."""
-    template = _template(text)
+    return _generate(_template(text), element, pieces).decode()
+
+
+def _generate(template, element, pieces, stand_in=None):
+    """The template's output (UTF-8) with obj holding the element's pieces
+    (stand_in, when given, for their content) and the element itself."""
     tagname, tagid, cls, style, attributes, content = pieces
+    if stand_in is not None:
+        content = stand_in
     obj = SimpleNamespace(tagname=tagname, tagid=tagid, cls=cls, style=style,
                           attributes=attributes, content=content, element=element)
     try:
-        return template.generate(obj=obj).decode()
+        return template.generate(obj=obj)
     finally:
         # The engine runs the template in a namespace that is a reference
         # cycle, kept until the collector next runs. Emptied, obj no longer
@@ -252,13 +259,7 @@ def render_template_around(element, text, pieces):
         verdict = _inserts_content_once[template] = _content_inserted_once(template)
     if not verdict:
         return None
-    tagname, tagid, cls, style, attributes, _ = pieces
-    obj = SimpleNamespace(tagname=tagname, tagid=tagid, cls=cls, style=style,
-                          attributes=attributes, content=_CONTENT_MARK, element=element)
-    try:
-        return tuple(template.generate(obj=obj).split(_CONTENT_MARK))
-    finally:
-        vars(obj).clear()
+    return tuple(_generate(template, element, pieces, _CONTENT_MARK).split(_CONTENT_MARK))
 
 
 _inserts_content_once = {}  # template: whether render_template_around may run it
