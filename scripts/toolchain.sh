@@ -368,6 +368,12 @@ toolchain_check() {
 # that a root for the other work stays a few minutes' set-up.
 TOOLCHAIN_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user)
 TOOLCHAIN_ARM64=${VORA_ARM64_ROOT:-/opt/vora-arm64}
+# The aarch64 cross-builds (the wheels', scripts/build aarch64): CMake's
+# toolchain file, relative to the checkout, and the environment in which the
+# interpreter that drives a build reports the arm64 one's configuration.
+TOOLCHAIN_ARM64_CMAKE=cmake/aarch64-linux-gnu.cmake
+TOOLCHAIN_ARM64_ENV=(_PYTHON_HOST_PLATFORM=linux-aarch64
+                     _PYTHON_SYSCONFIGDATA_NAME=_sysconfigdata__linux_aarch64-linux-gnu)
 
 # Prints what the aarch64 wheels miss, one item a line.
 toolchain_arm64_missing() {
